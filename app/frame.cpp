@@ -1,0 +1,11 @@
+#include "app/frame.h"
+
+HACCEL StartApplication(HINSTANCE, int)
+{
+    return nullptr;
+}
+
+int RunMessageLoop(HACCEL)
+{
+    return 0;
+}

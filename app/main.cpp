@@ -1,0 +1,8 @@
+#include <windows.h>
+
+#include "app/frame.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
+{
+    return RunMessageLoop(StartApplication(instance, show));
+}

@@ -1,0 +1,93 @@
+// One record per open port, and the list of open ports, newest first.
+#pragma once
+#include <windows.h>
+
+#define SCREEN_LINES 35
+#define SCREEN_COLUMNS 80
+#define RECEIVE_BUFFER_SIZE 5000
+
+// Modem inputs (the same bits as the system's modem-status word).
+#define SIGNAL_CTS 0x10
+#define SIGNAL_DSR 0x20
+#define SIGNAL_RI 0x40
+#define SIGNAL_CD 0x80
+// Outputs as last set by the program.
+#define SIGNAL_DTR 0x01
+#define SIGNAL_RTS 0x02
+#define SIGNAL_LOOP 0x04
+
+struct ScreenLine {
+    char text[82];
+    unsigned char dirty;
+};
+
+struct PaintedLineStatus {
+    DWORD holdFlags;
+    DWORD inQueue;
+    DWORD outQueue;
+};
+
+struct IoRequest;
+
+class PortRecord {
+public:
+    PortRecord();
+    ~PortRecord();  // ClosePortRecord
+    PortRecord(const PortRecord&) = delete;
+    PortRecord& operator=(const PortRecord&) = delete;
+
+    HWND window;
+    PortRecord* next;
+    char name[20];
+    HANDLE device;
+    int testInProgress;
+    int loopbackCapable;
+    int signalLampCount;
+    unsigned short inputSignals;
+    unsigned short outputSignals;
+    unsigned short paintedInputSignals;
+    unsigned short paintedOutputSignals;
+    char receiveBuffer[RECEIVE_BUFFER_SIZE + 1];
+    ScreenLine lines[SCREEN_LINES];
+    int windowDirty;
+    int paintedLine;
+    int currentLine;
+    int currentColumn;
+    int clientWidth;
+    int clientHeight;
+    DWORD createdTicks;
+    int mouseX;
+    int mouseY;
+    OVERLAPPED eventBlock;
+    OVERLAPPED writeBlock;
+    int writePending;
+    OVERLAPPED readBlock;
+    DCB dcb;
+    COMSTAT lineStatus;
+    PaintedLineStatus paintedStatus;
+
+    // Requests the device may still complete: the write being tracked and
+    // any request whose wait ran out. The transfer layer owns these.
+    IoRequest* pendingWrite;
+    IoRequest* abandoned;
+};
+
+extern PortRecord* PortListHead;
+
+void ClosePortRecord(PortRecord* port);
+void UnlinkPort(PortRecord* port);
+PortRecord* FindOpenPort(const char* name);
+
+// The first 32-bit word of COMSTAT, the hold flags as one value.
+DWORD HoldFlags(const COMSTAT& status);
+
+// A watch lets code that holds a record across a modal box (which runs a
+// message loop that may destroy the port window) learn that the record was
+// deleted meanwhile. Watches nest; the destructor marks every watch on it.
+struct RecordWatch {
+    PortRecord* port;
+    int closed;
+    RecordWatch* nextWatch;
+};
+void WatchRecord(RecordWatch* watch, PortRecord* port);
+void UnwatchRecord(RecordWatch* watch);

@@ -1,0 +1,7 @@
+#include "port/transfer.h"
+
+#include "port/port_record.h"
+
+void ReleaseOutstandingIo(PortRecord*)
+{
+}

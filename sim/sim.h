@@ -1,0 +1,112 @@
+// A simulated multi-port serial adapter behind the device seam (port/device.h).
+//
+// Ports are numbered as COM ports. Each has an input queue (4,096 bytes, like a
+// typical driver; bytes beyond it are lost and counted as an overrun) and an
+// output queue that drains at the line rate its DCB gives (start, data, parity
+// and stop bits per character). Time is a simulated clock in milliseconds that
+// tests move with Advance; in real-time mode (the demo) it follows the system
+// tick count. Waits and Sleep through the seam move the clock instead of
+// blocking, so a test never sleeps.
+//
+// Failures are reported as the system would: the call returns FALSE (or
+// INVALID_HANDLE_VALUE, WAIT_FAILED...) after SetLastError(code).
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace Sim {
+
+enum Wiring {
+    WIRE_NONE,              // nothing connected; the peer functions below act as the far end
+    WIRE_LOOPBACK_PLUG,     // TX to RX, RTS to CTS, DTR to DSR and CD
+    WIRE_LOOPBACK_PLUG_RI,  // the same, with RTS also to RI
+    WIRE_DATA_ONLY,         // TX to RX, no signal loops
+};
+
+enum Call {
+    CALL_CREATE_FILE,
+    CALL_READ_FILE,
+    CALL_WRITE_FILE,
+    CALL_GET_OVERLAPPED_RESULT,
+    CALL_WAIT,
+    CALL_CREATE_EVENT,
+    CALL_CLOSE_HANDLE,
+    CALL_CLEAR_COMM_ERROR,
+    CALL_GET_MODEM_STATUS,
+    CALL_ESCAPE,
+    CALL_DEVICE_IO_CONTROL,
+    CALL_PURGE,
+    CALL_GET_COMM_STATE,
+    CALL_SET_COMM_STATE,
+    CALL_SLEEP,
+    CALL_COUNT
+};
+
+// Routes the seam to the simulator with a fresh, empty adapter (no ports,
+// manual clock at 0). Uninstall restores the operating system's functions.
+void Install();
+void Uninstall();
+void Reset();
+
+// --- the adapter ---
+void AddPort(int number, Wiring wiring = WIRE_NONE);
+void AddPorts(int first, int count, Wiring wiring = WIRE_NONE);
+// Wires two ports to each other as a null-modem pair (TX to RX, RTS to CTS,
+// DTR to DSR and CD, both ways).
+void ConnectNullModem(int a, int b);
+// The device vanishes: from now on every call on its open handles fails with
+// ERROR_BAD_COMMAND (22), except CloseHandle; a new open fails with code 2.
+void Unplug(int number);
+// What the driver answers to the loopback requests (either platform's form):
+// TRUE by default; any other value is returned as it is (0 with error 87).
+void SetLoopbackAnswer(int number, BOOL answer);
+
+// --- time ---
+void SetRealTime(bool on);
+void Advance(DWORD ms);
+ULONGLONG Now();
+
+// --- the far end of a WIRE_NONE port ---
+void PeerSend(int number, const void* data, DWORD length);  // arrives in the input queue
+std::string PeerTake(int number);                           // bytes the port put on the line
+void SetPeerSignals(int number, DWORD modemStatusBits);     // MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON
+void InjectLineErrors(int number, DWORD ceBits);            // reported by the next ClearCommError
+
+// --- read-back of the device's state ---
+bool IsOpen(int number);
+DWORD OutputLines(int number);  // 0x01 DTR, 0x02 RTS, as the line is driven now
+bool BreakOn(int number);
+bool LoopbackOn(int number);
+DWORD InputQueue(int number);
+DWORD OutputQueue(int number);  // bytes accepted but not yet on the line, pending writes included
+DWORD HoldFlagsOf(int number);
+DWORD LostBytes(int number);    // input overruns
+DCB CommState(int number);
+void SetCommStateOf(int number, const DCB& dcb);  // as if another program had set it
+int OpenHandles();              // devices and events the simulator has handed out and not closed
+int CallCount(Call call, int number = 0);  // number 0: every port and handle
+std::vector<DWORD> Escapes(int number);    // EscapeCommFunction codes in order
+std::vector<DWORD> Purges(int number);     // PurgeComm flags in order
+
+// --- fault injection; number 0 means any port ---
+// The next `times` calls (-1: every call until ClearFaults) fail with `error`.
+// For CALL_WAIT the wait returns WAIT_FAILED; CALL_CREATE_FILE returns
+// INVALID_HANDLE_VALUE; CALL_CREATE_EVENT returns NULL.
+void FailCall(Call call, DWORD error, int times = 1, int number = 0);
+void ClearFaults();
+// The next ReadFile on the port completes at once with `delivered` bytes of
+// what is queued (fewer than asked for).
+void NextReadShort(int number, DWORD delivered);
+// The next ReadFile goes pending (ERROR_IO_PENDING) and completes with
+// `delivered` bytes (taken from the queue, or 'x' filler) `afterMs` later on
+// the simulated clock; INFINITE never completes until the device is purged
+// or closed. The simulator writes into the caller's buffer and OVERLAPPED
+// block when the request completes, as a driver would.
+void NextReadPending(int number, DWORD delivered, DWORD afterMs);
+// The next WriteFile goes pending and completes `afterMs` later (INFINITE:
+// only by purge or close), whatever the queue holds.
+void NextWritePending(int number, DWORD afterMs);
+
+}  // namespace Sim

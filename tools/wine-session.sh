@@ -1,0 +1,35 @@
+# Sourced by the scripts that run Tarnwick programs under Wine: a display
+# (Xvfb when there is none), the build's prefix, and one wineserver kept alive
+# for the whole session so each Wine process starts in a fraction of a second.
+# Call wine_session_start PREFIX, and wine_session_stop at the end.
+
+wine_session_start() {
+    export WINEPREFIX="$1"
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    TARNWICK_XVFB_PID=""
+    if [ -z "$DISPLAY" ]; then
+        for n in 99 98 97 96 95 94 93 92 91 90; do
+            [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+        done
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        TARNWICK_XVFB_PID=$!
+        export DISPLAY=":$n"
+        i=0
+        while [ ! -e "/tmp/.X11-unix/X$n" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+        echo "No DISPLAY: running on Xvfb $DISPLAY"
+    fi
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        "$(dirname "$0")/wine-prefix.sh" "$WINEPREFIX" >/dev/null 2>&1
+    fi
+    wineserver -p
+    # Start the desktop process now, outside any pipe a test runner watches.
+    wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+}
+
+wine_session_stop() {
+    wineserver -k 2>/dev/null || true
+    if [ -n "$TARNWICK_XVFB_PID" ]; then
+        kill "$TARNWICK_XVFB_PID" 2>/dev/null || true
+    fi
+}
