@@ -7,6 +7,6 @@ tools/build.sh
 . tools/wine-session.sh
 wine_session_start "$PWD/build/wineprefix"
 status=0
-ctest --test-dir build --output-on-failure -j2 || status=$?
+ctest --test-dir build --output-on-failure || status=$?
 wine_session_stop
 exit $status
