@@ -70,6 +70,8 @@ public:
     // any request whose wait ran out. The transfer layer owns these.
     IoRequest* pendingWrite;
     IoRequest* abandoned;
+    // Set while GetCommModemStatus keeps failing, so its box is shown once.
+    int modemStatusFailing;
 };
 
 extern PortRecord* PortListHead;

@@ -1,7 +1,274 @@
 #include "port/transfer.h"
 
+#include "app/message_box.h"
+#include "app/state.h"
+#include "port/device.h"
+#include "port/loopback.h"
 #include "port/port_record.h"
 
-void ReleaseOutstandingIo(PortRecord*)
+#include <stdio.h>
+#include <string.h>
+
+// How long closing waits for an aborted request to settle before giving its
+// memory up for lost.
+#define SETTLE_WAIT_MS 1000
+
+// One overlapped request with everything the device may touch while it is
+// outstanding: its block, its own event and its own bytes. A request the
+// device still holds is never freed and never reused.
+struct IoRequest {
+    OVERLAPPED block;
+    IoRequest* next;
+    DWORD length;
+    unsigned char* bytes;
+};
+
+static IoRequest* NewRequest(DWORD length)
 {
+    HANDLE event = Device.CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!event)
+        return nullptr;
+    IoRequest* request = new IoRequest;
+    memset(&request->block, 0, sizeof request->block);
+    request->block.hEvent = event;
+    request->next = nullptr;
+    request->length = length;
+    request->bytes = new unsigned char[length ? length : 1];
+    return request;
+}
+
+static void FreeRequest(IoRequest* request)
+{
+    Device.CloseHandle(request->block.hEvent);
+    delete[] request->bytes;
+    delete request;
+}
+
+static void AbandonRequest(PortRecord* port, IoRequest* request)
+{
+    request->next = port->abandoned;
+    port->abandoned = request;
+}
+
+static bool RequestSignalled(IoRequest* request, DWORD ms)
+{
+    return Device.WaitForSingleObject(request->block.hEvent, ms) == WAIT_OBJECT_0;
+}
+
+// Frees the abandoned requests the device has finished with since.
+static void ReapAbandonedRequests(PortRecord* port)
+{
+    IoRequest** link = &port->abandoned;
+    while (*link) {
+        IoRequest* request = *link;
+        DWORD moved = 0;
+        bool settled = true;
+        if (!Device.GetOverlappedResult(port->device, &request->block, &moved, FALSE)) {
+            DWORD code = GetLastError();
+            settled = code != ERROR_IO_INCOMPLETE && RequestSignalled(request, 0);
+        }
+        if (settled) {
+            *link = request->next;
+            FreeRequest(request);
+        } else {
+            link = &request->next;
+        }
+    }
+}
+
+void ReleaseOutstandingIo(PortRecord* port)
+{
+    if (port->pendingWrite)
+        AbandonRequest(port, port->pendingWrite);
+    port->pendingWrite = nullptr;
+    port->writePending = 0;
+    IoRequest* request = port->abandoned;
+    port->abandoned = nullptr;
+    while (request) {
+        IoRequest* next = request->next;
+        // A request that does not settle even after purge and close may still
+        // be written by the device: it is left allocated on purpose.
+        if (RequestSignalled(request, SETTLE_WAIT_MS))
+            FreeRequest(request);
+        request = next;
+    }
+}
+
+void ReportCommError(const char* prefix, int code, const char* secondText, int secondCode)
+{
+    char text[80];
+    if (!secondText)
+        snprintf(text, sizeof text, "%s%d", prefix, code);
+    else
+        snprintf(text, sizeof text, "%s %d %s %d", prefix, code, secondText, secondCode);
+    ShowMessageBox(FrameWindow, text, nullptr, MB_ICONQUESTION);
+}
+
+static HANDLE CreateBlockEvent(const char* failureText)
+{
+    HANDLE event = Device.CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!event)
+        ReportCommError(failureText, 0, nullptr, 0);
+    return event;
+}
+
+int OpenPort(PortRecord* port, const char* name)
+{
+    lstrcpynA(port->name, name, 16);
+    // The system does not always enforce exclusive use of a COM device, so a
+    // port this program already holds is refused here as the system would.
+    if (FindOpenPort(port->name)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        ReportCommError("Error from CreateFile:", ERROR_ACCESS_DENIED, port->name, 0);
+        return 1;
+    }
+    char path[20];
+    snprintf(path, sizeof path, "\\\\.\\%s", port->name);
+    HANDLE device =
+        Device.CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (device == INVALID_HANDLE_VALUE) {
+        ReportCommError("Error from CreateFile:", (int)GetLastError(), port->name, 0);
+        return 1;
+    }
+    port->device = device;
+    port->readBlock.hEvent = CreateBlockEvent("Error A CreateEvent");
+    port->writeBlock.hEvent = CreateBlockEvent("Error B CreateEvent");
+    memset(&port->eventBlock, 0, sizeof port->eventBlock);
+    port->eventBlock.hEvent = CreateBlockEvent("Error C CreateEvent");
+    port->writePending = 0;
+    ProbeLoopback(port);
+    port->next = PortListHead;
+    PortListHead = port;
+    return 0;
+}
+
+// Waits for the write the previous call left outstanding. Returns the box
+// text prefix and code to report, or a null prefix when it completed well.
+static const char* FinishPendingWrite(PortRecord* port, int* code)
+{
+    IoRequest* request = port->pendingWrite;
+    port->pendingWrite = nullptr;
+    port->writePending = 0;
+    if (!request)
+        return nullptr;
+    DWORD wait = Device.WaitForSingleObject(request->block.hEvent, WRITE_WAIT_MS);
+    if (wait != WAIT_OBJECT_0) {
+        AbandonRequest(port, request);
+        *code = (int)wait;
+        return "ComOut Pending Failed, stat:";
+    }
+    DWORD sent = 0;
+    if (Device.GetOverlappedResult(port->device, &request->block, &sent, FALSE)) {
+        FreeRequest(request);
+        return nullptr;
+    }
+    *code = (int)GetLastError();
+    if (*code == ERROR_IO_INCOMPLETE) {
+        AbandonRequest(port, request);
+        return "Timeout Comout GetOverLappedResult:";
+    }
+    FreeRequest(request);
+    return "Error Comout GetOverLappedResult:";
+}
+
+int WritePort(PortRecord* port, const void* data, DWORD length)
+{
+    if (length == 0)
+        length = (DWORD)strlen((const char*)data);
+    ReapAbandonedRequests(port);
+    if (port->writePending) {
+        int code = 0;
+        const char* failure = FinishPendingWrite(port, &code);
+        if (failure) {
+            // The box runs a message loop that may close this port.
+            RecordWatch watch;
+            WatchRecord(&watch, port);
+            ReportCommError(failure, code, nullptr, 0);
+            UnwatchRecord(&watch);
+            if (watch.closed)
+                return 0;
+        }
+    }
+    IoRequest* request = NewRequest(length);
+    if (!request) {
+        ReportCommError("Com Write Error:", (int)GetLastError(), nullptr, 0);
+        return 0;
+    }
+    memcpy(request->bytes, data, length);
+    DWORD written = 0;
+    if (Device.WriteFile(port->device, request->bytes, length, &written, &request->block)) {
+        FreeRequest(request);
+        return 0;
+    }
+    DWORD code = GetLastError();
+    if (code != ERROR_IO_PENDING) {
+        FreeRequest(request);
+        ReportCommError("Com Write Error:", (int)code, nullptr, 0);
+        return 0;
+    }
+    // A write issued from inside a box of an earlier write may still be
+    // tracked; it stays alive until it completes.
+    if (port->pendingWrite)
+        AbandonRequest(port, port->pendingWrite);
+    port->pendingWrite = request;
+    port->writePending = 1;
+    return 0;
+}
+
+static void DeliverRead(IoRequest* request, void* buffer, DWORD got, DWORD* count)
+{
+    if (got > request->length)
+        got = request->length;
+    memcpy(buffer, request->bytes, got);
+    *count = got;
+}
+
+int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count)
+{
+    ReapAbandonedRequests(port);
+    IoRequest* request = NewRequest(wanted);
+    if (!request) {
+        ReportCommError("Error On Read!:", (int)GetLastError(), ",Wanted:", (int)wanted);
+        return 1;
+    }
+    DWORD got = 0;
+    if (Device.ReadFile(port->device, request->bytes, wanted, &got, &request->block)) {
+        DeliverRead(request, buffer, got, count);
+        FreeRequest(request);
+        if (*count != wanted)
+            ReportCommError("ComRead Error B Bytes, got:", (int)*count, ",Wanted:", (int)wanted);
+        return 0;
+    }
+    DWORD code = GetLastError();
+    if (code != ERROR_IO_PENDING) {
+        FreeRequest(request);
+        ReportCommError("Error On Read!:", (int)code, ",Wanted:", (int)wanted);
+        return 1;
+    }
+    DWORD wait = Device.WaitForSingleObject(request->block.hEvent, READ_WAIT_MS);
+    if (wait != WAIT_OBJECT_0) {
+        AbandonRequest(port, request);
+        *count = 0;
+        ReportCommError("ComIn Pending Failed!:", (int)wait, ",Wanted:", (int)wanted);
+        return 1;
+    }
+    if (!Device.GetOverlappedResult(port->device, &request->block, &got, FALSE)) {
+        code = GetLastError();
+        if (code == ERROR_IO_INCOMPLETE) {
+            AbandonRequest(port, request);
+            ReportCommError("Timeout Comin GetOverLappedResult:", (int)code, nullptr, 0);
+        } else {
+            FreeRequest(request);
+            ReportCommError("Error Comin GetOverLappedResult:", (int)code, nullptr, 0);
+        }
+        return 1;
+    }
+    DeliverRead(request, buffer, got, count);
+    FreeRequest(request);
+    if (*count == wanted)
+        return 0;
+    DWORD delivered = *count;
+    ReportCommError("ComRead Bytes, got:", (int)delivered, ",Wanted:", (int)wanted);
+    return delivered > 0 ? 0 : 1;
 }
