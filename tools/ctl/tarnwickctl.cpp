@@ -1,0 +1,958 @@
+// tarnwickctl: drives a running Tarnwick from outside. Several of Tarnwick's
+// commands have no menu item or key and are reached only as WM_COMMAND at the
+// frame window; this tool sends them, fills the Open Ports dialog, picks the
+// port window that commands act on, and reads back what the program shows.
+#include <ctype.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <string>
+#include <vector>
+#include <windows.h>
+
+#define FRAME_CLASS "VantFrame"
+#define PORT_CLASS "VantDraw"
+#define DIALOG_CLASS "#32770"
+#define OPEN_PORTS_TITLE "Open Ports"
+#define BOX_TEXT_ID 0xFFFF
+#define ANSWER_TIMEOUT_MS 5000
+#define APPEAR_TIMEOUT_MS 10000
+#define WAIT_STEP_MS 20
+
+#define CMD_OPEN_PORTS 40001
+#define IDC_BAUD 1003
+#define IDC_DATA_BITS 1004
+#define IDC_FROM_PORT 1005
+#define IDC_QUANTITY 1006
+#define IDC_PARITY 1008
+#define IDC_STOP_BITS 1009
+#define IDC_RTS 1010
+#define IDC_DTR 1011
+#define IDC_RX_XONXOFF 1012
+#define IDC_CTS_FLOW 1013
+#define IDC_DSR_FLOW 1014
+#define IDC_TX_XONXOFF 1015
+
+#define TEXT_ROW_PITCH 14
+#define TEXT_LEFT 10
+#define LAMP_TOP 1
+#define LAMP_BOTTOM 17
+#define HOLD_ROW_OFFSET 240
+#define LIT_SIGNAL_RGB 0x80FF80
+#define LIT_HOLD_RGB 0x8080FF
+#define DARK_LAMP_RGB 0xC0C0C0
+
+enum ExitCode { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
+
+static const char UsageText[] =
+    "Usage: tarnwickctl [--port COMn] COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Sends a command to the running Tarnwick (the window of class VantFrame).\n"
+    "--port COMn first activates the port window COMn, so that port commands\n"
+    "act on that port; without it they act on the active port window.\n"
+    "\n"
+    "Commands, by name or by number:\n"
+    "  close (200)            close the active port window\n"
+    "  exit (201)             end Tarnwick (needs a port window; see quit)\n"
+    "  show-crlf (202)        show or hide CR and LF as markers\n"
+    "  tile (203)             tile the port windows\n"
+    "  cascade (204)          cascade the port windows\n"
+    "  arrange-icons (205)    arrange minimised port windows\n"
+    "  close-all (206)        close every port window\n"
+    "  send-test-data (213)   switch the test pattern on all ports on or off\n"
+    "  settings (214)         COM Settings dialog of the port\n"
+    "  clear-screen (216)     empty the port's screen\n"
+    "  set-xoff (217)         hold the port's output as if XOFF was received\n"
+    "  set-xon (218)          release it again\n"
+    "  set-break (223)        start a break on the port\n"
+    "  clear-break (224)      end the break\n"
+    "  loopback-test (225)    loopback-plug test of the port\n"
+    "  open-ports (40001)     show the Open Ports dialog\n"
+    "  about (40004)          About box\n"
+    "  NUMBER                 any other command identifier\n"
+    "\n"
+    "  open FIRST COUNT [--baud N] [--data 7|8] [--parity none|odd|even|mark|space]\n"
+    "       [--stop 1|1.5|2] [--rts clear|set|auto|toggle] [--dtr clear|set|auto]\n"
+    "       [--xonxoff-rx] [--xonxoff-tx] [--cts] [--dsr]\n"
+    "                         open COMFIRST and the COUNT-1 ports after it through\n"
+    "                         the Open Ports dialog; other settings as the dialog's\n"
+    "                         defaults (9600 8 none 1, RTS and DTR set, no flow control)\n"
+    "  activate COMn          make COMn the active port window\n"
+    "  ports                  list the port windows, the active one marked with *\n"
+    "  quit                   close the frame window, which ends Tarnwick\n"
+    "\n"
+    "For tests and scripts:\n"
+    "  boxes [--handles]      print the text of each open message box\n"
+    "  dismiss [ok|cancel]    answer every open message box (OK by default)\n"
+    "  type TEXT              type TEXT into the port window (\\r \\n \\t \\xHH \\\\ escapes)\n"
+    "  key NAME               press and release a key: return, escape, tab, back,\n"
+    "                         a letter or digit, or a virtual-key number\n"
+    "  click X Y [right]      click at X,Y in the port window's client area\n"
+    "  lamps                  print the lamps of the port window as painted\n"
+    "  pixel X Y              print the colour (RRGGBB) at X,Y of the port window\n"
+    "  check-row TEXT [ROW]   compare painted text row ROW (default: the bottom\n"
+    "                         row) with TEXT drawn in the window's font\n"
+    "\n"
+    "Exit status: 0 on success, 1 on failure (no Tarnwick running, no such port\n"
+    "window, no answer), 2 on a usage error.\n";
+
+struct NamedCommand {
+    const char* name;
+    int id;
+    int needsPortWindow;
+    int mayOpenBox;
+};
+
+static const NamedCommand Commands[] = {
+    {"close", 200, 0, 0},         {"exit", 201, 1, 1},
+    {"show-crlf", 202, 0, 0},     {"tile", 203, 0, 0},
+    {"cascade", 204, 0, 0},       {"arrange-icons", 205, 0, 0},
+    {"close-all", 206, 0, 0},     {"send-test-data", 213, 0, 0},
+    {"settings", 214, 1, 1},      {"clear-screen", 216, 1, 0},
+    {"set-xoff", 217, 1, 0},      {"set-xon", 218, 1, 0},
+    {"set-break", 223, 1, 0},     {"clear-break", 224, 1, 0},
+    {"loopback-test", 225, 1, 1}, {"open-ports", CMD_OPEN_PORTS, 0, 1},
+    {"about", 40004, 0, 1},
+};
+
+static const char* const SignalLabels[] = {"CTS", "DSR", "CD", "RI", "RTS", "DTR", "LOOP"};
+static const char* const HoldLabels[] = {"CTS", "DSR", "CD", "XOFFH", "XOFFS", "EOF", "TXIM"};
+
+static const char* const BaudNames[] = {"300",   "600",    "1200",   "2400",   "3600",
+                                        "4800",  "7200",   "9600",   "19200",  "38400",
+                                        "57600", "115200", "230400", "460800", "921600"};
+static const char* const DataBitsNames[] = {"7", "8"};
+static const char* const ParityNames[] = {"none", "odd", "even", "mark", "space"};
+static const char* const StopBitsNames[] = {"1", "1.5", "2"};
+static const char* const RtsNames[] = {"clear", "set", "auto", "toggle"};
+static const char* const DtrNames[] = {"clear", "set", "auto"};
+
+struct Target {
+    HWND frame;
+    HWND mdiClient;
+    DWORD processId;
+};
+
+static int Fail(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    fputs("tarnwickctl: ", stderr);
+    vfprintf(stderr, format, args);
+    fputc('\n', stderr);
+    va_end(args);
+    return EXIT_FAILED;
+}
+
+static int UsageError(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    fputs("tarnwickctl: ", stderr);
+    vfprintf(stderr, format, args);
+    fputs("\n(tarnwickctl help shows the usage)\n", stderr);
+    va_end(args);
+    return EXIT_USAGE;
+}
+
+static int ParseNumber(const char* text, long* value)
+{
+    char* end = nullptr;
+    if (!text || !*text)
+        return 0;
+    *value = strtol(text, &end, 0);
+    return *end == 0;
+}
+
+static int FindName(const char* const* names, int count, const char* name)
+{
+    for (int i = 0; i < count; i++) {
+        if (_stricmp(names[i], name) == 0)
+            return i;
+    }
+    return -1;
+}
+
+static int FindTarget(Target* target)
+{
+    target->frame = FindWindowA(FRAME_CLASS, nullptr);
+    if (!target->frame)
+        return Fail("no Tarnwick is running (no %s window found)", FRAME_CLASS);
+    target->mdiClient = FindWindowExA(target->frame, nullptr, "MDICLIENT", nullptr);
+    GetWindowThreadProcessId(target->frame, &target->processId);
+    if (!target->mdiClient)
+        return Fail("Tarnwick's frame window has no MDI client");
+    return EXIT_OK;
+}
+
+// Text of another process's window, read in wide characters: the ANSI
+// messages lose all but the first character across processes under Wine.
+static std::string ReadWindowText(HWND window)
+{
+    wchar_t wide[1024];
+    DWORD_PTR length = 0;
+    wide[0] = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, sizeof wide / sizeof wide[0], (LPARAM)wide,
+                             SMTO_NORMAL, ANSWER_TIMEOUT_MS, &length))
+        return std::string();
+    wide[sizeof wide / sizeof wide[0] - 1] = 0;
+    char narrow[2048];
+    int size = WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, sizeof narrow, nullptr, nullptr);
+    return size > 0 ? std::string(narrow) : std::string();
+}
+
+static std::string ClassOf(HWND window)
+{
+    char name[64];
+    if (!GetClassNameA(window, name, sizeof name))
+        return std::string();
+    return name;
+}
+
+static std::vector<HWND> ListPortWindows(const Target& target)
+{
+    std::vector<HWND> windows;
+    HWND child = nullptr;
+    while ((child = FindWindowExA(target.mdiClient, child, PORT_CLASS, nullptr)) != nullptr)
+        windows.push_back(child);
+    return windows;
+}
+
+static HWND FindPortWindow(const Target& target, const char* name)
+{
+    for (HWND window : ListPortWindows(target)) {
+        char title[64];
+        GetWindowTextA(window, title, sizeof title);
+        if (_stricmp(title, name) == 0)
+            return window;
+    }
+    return nullptr;
+}
+
+static HWND ActivePortWindow(const Target& target)
+{
+    DWORD_PTR active = 0;
+    if (!SendMessageTimeoutA(target.mdiClient, WM_MDIGETACTIVE, 0, 0, SMTO_NORMAL,
+                             ANSWER_TIMEOUT_MS, &active))
+        return nullptr;
+    HWND window = (HWND)active;
+    if (!IsWindow(window) || ClassOf(window) != PORT_CLASS)
+        return nullptr;
+    return window;
+}
+
+static int ActivatePort(const Target& target, const char* name, HWND* window)
+{
+    *window = FindPortWindow(target, name);
+    if (!*window)
+        return Fail("%s has no port window in Tarnwick", name);
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(target.mdiClient, WM_MDIACTIVATE, (WPARAM)*window, 0, SMTO_NORMAL,
+                        ANSWER_TIMEOUT_MS, &result);
+    if (ActivePortWindow(target) != *window)
+        return Fail("could not activate the port window %s", name);
+    return EXIT_OK;
+}
+
+// Message boxes and dialogs of Tarnwick are its visible top-level #32770
+// windows; dialogs are told apart from boxes by their combo boxes.
+struct DialogSearch {
+    DWORD processId;
+    int wantBoxes;
+    const char* title;
+    std::vector<HWND> found;
+};
+
+static BOOL CALLBACK CollectDialog(HWND window, LPARAM lParam)
+{
+    DialogSearch* search = (DialogSearch*)lParam;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != search->processId || !IsWindowVisible(window) ||
+        ClassOf(window) != DIALOG_CLASS)
+        return TRUE;
+    int isDialog = FindWindowExA(window, nullptr, "ComboBox", nullptr) != nullptr;
+    if (search->wantBoxes) {
+        if (!isDialog && GetDlgItem(window, BOX_TEXT_ID))
+            search->found.push_back(window);
+    } else if (isDialog) {
+        char title[128];
+        GetWindowTextA(window, title, sizeof title);
+        if (!search->title || strcmp(title, search->title) == 0)
+            search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+static std::vector<HWND> ListBoxes(const Target& target)
+{
+    DialogSearch search{target.processId, 1, nullptr, {}};
+    EnumWindows(CollectDialog, (LPARAM)&search);
+    return search.found;
+}
+
+static HWND FindDialog(const Target& target, const char* title)
+{
+    DialogSearch search{target.processId, 0, title, {}};
+    EnumWindows(CollectDialog, (LPARAM)&search);
+    return search.found.empty() ? nullptr : search.found[0];
+}
+
+static std::string BoxText(HWND box)
+{
+    return ReadWindowText(GetDlgItem(box, BOX_TEXT_ID));
+}
+
+static int SendCommand(const Target& target, const NamedCommand& command)
+{
+    if (command.needsPortWindow && !ActivePortWindow(target))
+        return Fail("no port window is open in Tarnwick, so command %d (%s) would do nothing",
+                    command.id, command.name);
+    // A command that opens a modal box would hold a sent message until the box
+    // closes, so those are posted; the others are sent, so that they have been
+    // carried out when this tool returns.
+    if (command.mayOpenBox) {
+        if (!PostMessageA(target.frame, WM_COMMAND, command.id, 0))
+            return Fail("could not post command %d: error %lu", command.id, GetLastError());
+        return EXIT_OK;
+    }
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(target.frame, WM_COMMAND, command.id, 0, SMTO_NORMAL,
+                             ANSWER_TIMEOUT_MS, &result))
+        return Fail("Tarnwick did not take command %d within %d ms (busy?)", command.id,
+                    ANSWER_TIMEOUT_MS);
+    return EXIT_OK;
+}
+
+static int WaitUntilHidden(HWND window)
+{
+    for (int waited = 0; waited < APPEAR_TIMEOUT_MS; waited += WAIT_STEP_MS) {
+        if (!IsWindow(window) || !IsWindowVisible(window))
+            return 1;
+        Sleep(WAIT_STEP_MS);
+    }
+    return 0;
+}
+
+static int SetComboIndex(HWND dialog, int control, int index, const char* what)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(GetDlgItem(dialog, control), CB_SETCURSEL, index, 0, SMTO_NORMAL,
+                             ANSWER_TIMEOUT_MS, &result) ||
+        (LRESULT)result == CB_ERR)
+        return Fail("could not select %s in the Open Ports dialog", what);
+    return EXIT_OK;
+}
+
+struct OpenRequest {
+    long first;
+    long count;
+    int lists[6][2];  // control, index (-1: leave the default)
+    int checks[4][2]; // control, checked
+};
+
+static int ParseChoice(const char* option, const char* value, const char* const* names, int count,
+                       int* index)
+{
+    if (!value)
+        return UsageError("%s needs a value", option);
+    *index = FindName(names, count, value);
+    if (*index < 0) {
+        std::string choices;
+        for (int i = 0; i < count; i++)
+            choices += std::string(i ? "|" : "") + names[i];
+        return UsageError("%s %s: choose one of %s", option, value, choices.c_str());
+    }
+    return EXIT_OK;
+}
+
+static int ParseOpenRequest(int argc, char** argv, OpenRequest* request)
+{
+    static const int listControls[6] = {IDC_BAUD,      IDC_DATA_BITS, IDC_PARITY,
+                                        IDC_STOP_BITS, IDC_RTS,       IDC_DTR};
+    static const int checkControls[4] = {IDC_RX_XONXOFF, IDC_TX_XONXOFF, IDC_CTS_FLOW,
+                                         IDC_DSR_FLOW};
+    for (int i = 0; i < 6; i++) {
+        request->lists[i][0] = listControls[i];
+        request->lists[i][1] = -1;
+    }
+    for (int i = 0; i < 4; i++) {
+        request->checks[i][0] = checkControls[i];
+        request->checks[i][1] = 0;
+    }
+    if (argc < 2 || !ParseNumber(argv[0], &request->first) ||
+        !ParseNumber(argv[1], &request->count))
+        return UsageError("open wants FIRST and COUNT, e.g. open 5 3");
+    if (request->first < 1 || request->first > 255)
+        return UsageError("the first port must be 1 to 255, not %ld", request->first);
+    if (request->count < 0)
+        return UsageError("the quantity cannot be negative");
+    for (int i = 2; i < argc; i++) {
+        const char* option = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        int status = EXIT_OK;
+        int* slot = nullptr;
+        if (strcmp(option, "--baud") == 0) {
+            slot = &request->lists[0][1];
+            status = ParseChoice(option, value, BaudNames, 15, slot);
+        } else if (strcmp(option, "--data") == 0) {
+            slot = &request->lists[1][1];
+            status = ParseChoice(option, value, DataBitsNames, 2, slot);
+        } else if (strcmp(option, "--parity") == 0) {
+            slot = &request->lists[2][1];
+            status = ParseChoice(option, value, ParityNames, 5, slot);
+        } else if (strcmp(option, "--stop") == 0) {
+            slot = &request->lists[3][1];
+            status = ParseChoice(option, value, StopBitsNames, 3, slot);
+        } else if (strcmp(option, "--rts") == 0) {
+            slot = &request->lists[4][1];
+            status = ParseChoice(option, value, RtsNames, 4, slot);
+        } else if (strcmp(option, "--dtr") == 0) {
+            slot = &request->lists[5][1];
+            status = ParseChoice(option, value, DtrNames, 3, slot);
+        } else if (strcmp(option, "--xonxoff-rx") == 0) {
+            request->checks[0][1] = 1;
+        } else if (strcmp(option, "--xonxoff-tx") == 0) {
+            request->checks[1][1] = 1;
+        } else if (strcmp(option, "--cts") == 0) {
+            request->checks[2][1] = 1;
+        } else if (strcmp(option, "--dsr") == 0) {
+            request->checks[3][1] = 1;
+        } else {
+            return UsageError("open: unknown option %s", option);
+        }
+        if (status != EXIT_OK)
+            return status;
+        if (slot)
+            i++;
+    }
+    return EXIT_OK;
+}
+
+static HWND WaitForDialog(const Target& target, const char* title)
+{
+    for (int waited = 0; waited < APPEAR_TIMEOUT_MS; waited += WAIT_STEP_MS) {
+        HWND dialog = FindDialog(target, title);
+        if (dialog)
+            return dialog;
+        Sleep(WAIT_STEP_MS);
+    }
+    return nullptr;
+}
+
+static int FillOpenPortsDialog(HWND dialog, const OpenRequest& request)
+{
+    int status = SetComboIndex(dialog, IDC_FROM_PORT, (int)request.first - 1, "the first port");
+    if (status != EXIT_OK)
+        return status;
+    char quantity[32];
+    snprintf(quantity, sizeof quantity, "%ld", request.count);
+    HWND quantityBox = GetDlgItem(dialog, IDC_QUANTITY);
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(quantityBox, WM_SETTEXT, 0, (LPARAM)quantity, SMTO_NORMAL,
+                        ANSWER_TIMEOUT_MS, &result);
+    if (ReadWindowText(quantityBox) != quantity)
+        return Fail("could not type the quantity into the Open Ports dialog");
+    for (int i = 0; i < 6; i++) {
+        if (request.lists[i][1] < 0)
+            continue;
+        status = SetComboIndex(dialog, request.lists[i][0], request.lists[i][1], "a line setting");
+        if (status != EXIT_OK)
+            return status;
+    }
+    for (int i = 0; i < 4; i++) {
+        SendMessageTimeoutA(GetDlgItem(dialog, request.checks[i][0]), BM_SETCHECK,
+                            request.checks[i][1] ? BST_CHECKED : BST_UNCHECKED, 0, SMTO_NORMAL,
+                            ANSWER_TIMEOUT_MS, &result);
+    }
+    return EXIT_OK;
+}
+
+// Waits until every port of the run has its window or Tarnwick shows a box,
+// then reports which.
+static int ReportOpenedRun(const Target& target, const OpenRequest& request)
+{
+    std::vector<std::string> missing;
+    std::vector<HWND> boxes;
+    for (int waited = 0;; waited += WAIT_STEP_MS) {
+        missing.clear();
+        for (long n = request.first; n < request.first + request.count; n++) {
+            char name[32];
+            snprintf(name, sizeof name, "COM%ld", n);
+            if (!FindPortWindow(target, name))
+                missing.push_back(name);
+        }
+        boxes = ListBoxes(target);
+        if (missing.empty() || !boxes.empty() || waited >= APPEAR_TIMEOUT_MS)
+            break;
+        Sleep(WAIT_STEP_MS);
+    }
+    if (missing.empty())
+        return EXIT_OK;
+    std::string names;
+    for (const std::string& name : missing)
+        names += " " + name;
+    fprintf(stderr, "tarnwickctl: no port window (yet) for%s\n", names.c_str());
+    for (HWND box : boxes)
+        fprintf(stderr, "tarnwickctl: Tarnwick shows the box: %s\n", BoxText(box).c_str());
+    return EXIT_FAILED;
+}
+
+static int OpenPorts(const Target& target, int argc, char** argv)
+{
+    OpenRequest request;
+    int status = ParseOpenRequest(argc, argv, &request);
+    if (status != EXIT_OK)
+        return status;
+    HWND dialog = FindDialog(target, OPEN_PORTS_TITLE);
+    if (!dialog) {
+        PostMessageA(target.frame, WM_COMMAND, CMD_OPEN_PORTS, 0);
+        dialog = WaitForDialog(target, OPEN_PORTS_TITLE);
+    }
+    if (!dialog)
+        return Fail("the Open Ports dialog did not appear within %d ms", APPEAR_TIMEOUT_MS);
+    status = FillOpenPortsDialog(dialog, request);
+    if (status != EXIT_OK)
+        return status;
+    // OK opens the ports and may show error boxes, so it is posted, not sent.
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 (LPARAM)GetDlgItem(dialog, IDOK));
+    if (!WaitUntilHidden(dialog))
+        return Fail("the Open Ports dialog did not close after OK");
+    return ReportOpenedRun(target, request);
+}
+
+static int ListPorts(const Target& target)
+{
+    HWND active = ActivePortWindow(target);
+    for (HWND window : ListPortWindows(target)) {
+        char title[64];
+        GetWindowTextA(window, title, sizeof title);
+        printf("%s%s\n", title, window == active ? " *" : "");
+    }
+    return EXIT_OK;
+}
+
+static int PrintBoxes(const Target& target, int argc, char** argv)
+{
+    int handles = argc > 0 && strcmp(argv[0], "--handles") == 0;
+    if (argc > handles)
+        return UsageError("boxes takes no arguments but --handles");
+    for (HWND box : ListBoxes(target)) {
+        std::string text = BoxText(box);
+        for (char& c : text) {
+            if (c == '\r' || c == '\n')
+                c = ' ';
+        }
+        if (handles)
+            printf("%08lx\t%s\n", (unsigned long)(ULONG_PTR)box, text.c_str());
+        else
+            printf("%s\n", text.c_str());
+    }
+    return EXIT_OK;
+}
+
+static int DismissBoxes(const Target& target, int argc, char** argv)
+{
+    int button = IDOK;
+    if (argc > 1 || (argc == 1 && _stricmp(argv[0], "ok") != 0 && _stricmp(argv[0], "cancel") != 0))
+        return UsageError("dismiss takes ok or cancel");
+    if (argc == 1 && _stricmp(argv[0], "cancel") == 0)
+        button = IDCANCEL;
+    std::vector<HWND> boxes = ListBoxes(target);
+    for (HWND box : boxes) {
+        printf("%s\n", BoxText(box).c_str());
+        int id = GetDlgItem(box, button) ? button : (GetDlgItem(box, IDOK) ? IDOK : IDCANCEL);
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(box, id));
+    }
+    for (HWND box : boxes) {
+        if (!WaitUntilHidden(box))
+            return Fail("a box did not close: %s", BoxText(box).c_str());
+    }
+    return EXIT_OK;
+}
+
+static int ResolvePortWindow(const Target& target, HWND chosen, HWND* window)
+{
+    *window = chosen ? chosen : ActivePortWindow(target);
+    if (!*window)
+        return Fail("no port window is open in Tarnwick");
+    return EXIT_OK;
+}
+
+static std::string Unescape(const char* text)
+{
+    std::string bytes;
+    for (const char* p = text; *p; p++) {
+        if (*p != '\\' || !p[1]) {
+            bytes += *p;
+            continue;
+        }
+        p++;
+        switch (*p) {
+        case 'r':
+            bytes += '\r';
+            break;
+        case 'n':
+            bytes += '\n';
+            break;
+        case 't':
+            bytes += '\t';
+            break;
+        case 'e':
+            bytes += '\x1b';
+            break;
+        case 'x': {
+            char hex[3] = {0, 0, 0};
+            for (int i = 0; i < 2 && isxdigit((unsigned char)p[1]); i++)
+                hex[i] = *++p;
+            bytes += (char)strtol(hex, nullptr, 16);
+            break;
+        }
+        default:
+            bytes += *p;
+            break;
+        }
+    }
+    return bytes;
+}
+
+static int TypeText(HWND window, int argc, char** argv)
+{
+    if (argc != 1)
+        return UsageError("type takes one TEXT argument");
+    for (unsigned char c : Unescape(argv[0]))
+        PostMessageA(window, WM_CHAR, c, 1);
+    return EXIT_OK;
+}
+
+static int PressKey(HWND window, int argc, char** argv)
+{
+    if (argc != 1)
+        return UsageError("key takes one key name");
+    static const struct {
+        const char* name;
+        UINT key;
+    } names[] = {{"return", VK_RETURN}, {"enter", VK_RETURN}, {"escape", VK_ESCAPE},
+                 {"tab", VK_TAB},       {"back", VK_BACK},    {"space", VK_SPACE}};
+    UINT key = 0;
+    const char* name = argv[0];
+    for (const auto& entry : names) {
+        if (_stricmp(entry.name, name) == 0)
+            key = entry.key;
+    }
+    long number = 0;
+    if (!key && strlen(name) == 1 && isalnum((unsigned char)name[0]))
+        key = (UINT)toupper((unsigned char)name[0]);
+    else if (!key && ParseNumber(name, &number) && number > 0 && number < 256)
+        key = (UINT)number;
+    if (!key)
+        return UsageError("unknown key %s", name);
+    LPARAM scan = (LPARAM)MapVirtualKeyA(key, MAPVK_VK_TO_VSC) << 16;
+    // The program's own message loop turns the key-down into WM_CHAR.
+    PostMessageA(window, WM_KEYDOWN, key, scan | 1);
+    PostMessageA(window, WM_KEYUP, key, scan | 1 | (1L << 30) | (1L << 31));
+    return EXIT_OK;
+}
+
+static int Click(HWND window, int argc, char** argv)
+{
+    long x = 0, y = 0;
+    if (argc < 2 || argc > 3 || !ParseNumber(argv[0], &x) || !ParseNumber(argv[1], &y) ||
+        (argc == 3 && _stricmp(argv[2], "right") != 0))
+        return UsageError("click takes X Y [right]");
+    LPARAM where = MAKELPARAM(x, y);
+    // The port window acts on the position of the last mouse move.
+    PostMessageA(window, WM_MOUSEMOVE, 0, where);
+    PostMessageA(window, argc == 3 ? WM_RBUTTONUP : WM_LBUTTONUP, 0, where);
+    return EXIT_OK;
+}
+
+// A rectangle of the port window's client area as it is on the screen, as
+// 0xRRGGBB values. Another process's child window cannot be read directly
+// under Wine, so the same pixels are copied from its top-level window.
+static int CaptureClient(HWND window, int left, int top, int width, int height,
+                         std::vector<DWORD>* pixels)
+{
+    HWND topLevel = GetAncestor(window, GA_ROOT);
+    RECT frame;
+    POINT origin = {left, top};
+    if (!topLevel || !GetWindowRect(topLevel, &frame) || !ClientToScreen(window, &origin))
+        return Fail("cannot locate the port window on the screen");
+    HDC source = GetWindowDC(topLevel);
+    HDC memory = CreateCompatibleDC(source);
+    BITMAPINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BOOL copied = BitBlt(memory, 0, 0, width, height, source, origin.x - frame.left,
+                         origin.y - frame.top, SRCCOPY);
+    GdiFlush();
+    pixels->assign(width * height, 0);
+    if (copied) {
+        const DWORD* data = (const DWORD*)bits;
+        for (int i = 0; i < width * height; i++)
+            (*pixels)[i] = data[i] & 0xFFFFFF;
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(topLevel, source);
+    if (!copied)
+        return Fail("could not copy the port window from the screen: error %lu", GetLastError());
+    return EXIT_OK;
+}
+
+static const char* LampState(const std::vector<DWORD>& pixels, int stride, int left, int right,
+                             DWORD litColour)
+{
+    int lit = 0, dark = 0, all = 0;
+    for (int y = LAMP_TOP + 1; y < LAMP_BOTTOM - 1; y++) {
+        for (int x = left + 1; x < right - 1; x++) {
+            DWORD colour = pixels[y * stride + x];
+            lit += colour == litColour;
+            dark += colour == DARK_LAMP_RGB;
+            all++;
+        }
+    }
+    if (lit * 4 >= all)
+        return "lit";
+    if (dark * 4 >= all)
+        return "dark";
+    return "absent";
+}
+
+static int PrintLamps(HWND window)
+{
+    const int width = 570;
+    std::vector<DWORD> pixels;
+    int status = CaptureClient(window, 0, 0, width, LAMP_BOTTOM + 1, &pixels);
+    if (status != EXIT_OK)
+        return status;
+    int x = 5;
+    for (int i = 0; i < 7; i++) {
+        int lampWidth = 10 * (int)strlen(SignalLabels[i]);
+        printf("%s%s=%s", i ? " " : "", SignalLabels[i],
+               LampState(pixels, width, x, x + lampWidth, LIT_SIGNAL_RGB));
+        x += lampWidth + 2 + (i == 3 || i == 6 ? 5 : 0);
+    }
+    printf("\n");
+    x = 60;
+    for (int i = 0; i < 7; i++) {
+        int lampWidth = 10 * (int)strlen(HoldLabels[i]);
+        const char* state = LampState(pixels, width, x + HOLD_ROW_OFFSET,
+                                      x + HOLD_ROW_OFFSET + lampWidth, LIT_HOLD_RGB);
+        printf("%s%s=%s", i ? " " : "", HoldLabels[i], strcmp(state, "lit") ? "off" : "on");
+        x += lampWidth + 2;
+    }
+    printf("\n");
+    return EXIT_OK;
+}
+
+static int PrintPixel(HWND window, int argc, char** argv)
+{
+    long x = 0, y = 0;
+    if (argc != 2 || !ParseNumber(argv[0], &x) || !ParseNumber(argv[1], &y))
+        return UsageError("pixel takes X Y");
+    std::vector<DWORD> pixels;
+    int status = CaptureClient(window, (int)x, (int)y, 1, 1, &pixels);
+    if (status == EXIT_OK)
+        printf("%06lX\n", (unsigned long)pixels[0]);
+    return status;
+}
+
+// The port window paints each text row as a white band from x 10 with the
+// text on it in the default font; the same drawing in a memory bitmap gives
+// the exact pixels the row must show.
+static std::vector<DWORD> DrawExpectedRow(const std::string& text, int width)
+{
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -TEXT_ROW_PITCH;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
+    HGDIOBJ oldFont = SelectObject(memory, GetStockObject(SYSTEM_FONT));
+    RECT band = {0, 0, width, TEXT_ROW_PITCH};
+    FillRect(memory, &band, (HBRUSH)GetStockObject(WHITE_BRUSH));
+    SetBkMode(memory, TRANSPARENT);
+    SetTextColor(memory, RGB(0, 0, 0));
+    TextOutA(memory, TEXT_LEFT, 0, text.data(), (int)text.size());
+    GdiFlush();
+    std::vector<DWORD> pixels(width * TEXT_ROW_PITCH);
+    const DWORD* data = (const DWORD*)bits;
+    for (size_t i = 0; i < pixels.size(); i++)
+        pixels[i] = data[i] & 0xFFFFFF;
+    SelectObject(memory, oldFont);
+    SelectObject(memory, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+static int CheckRow(HWND window, int argc, char** argv)
+{
+    long row = -1;
+    if (argc < 1 || argc > 2 || (argc == 2 && !ParseNumber(argv[1], &row)))
+        return UsageError("check-row takes TEXT [ROW]");
+    RECT client;
+    GetClientRect(window, &client);
+    int rows = client.bottom / TEXT_ROW_PITCH - 1;
+    if (rows < 1)
+        return Fail("the port window is too small to show a text row");
+    if (row < 0)
+        row = rows;
+    if (row < 1 || row > rows)
+        return Fail("row %ld is not shown; the window shows rows 1 to %d", row, rows);
+    int width = client.right;
+    std::vector<DWORD> shown;
+    int status =
+        CaptureClient(window, 0, TEXT_ROW_PITCH * (int)row + 4, width, TEXT_ROW_PITCH, &shown);
+    if (status != EXIT_OK)
+        return status;
+    std::vector<DWORD> expected = DrawExpectedRow(argv[0], width);
+    int differ = 0, first = -1;
+    for (int y = 0; y < TEXT_ROW_PITCH; y++) {
+        for (int x = TEXT_LEFT; x < width; x++) {
+            if (shown[y * width + x] != expected[y * width + x]) {
+                if (first < 0)
+                    first = x;
+                differ++;
+            }
+        }
+    }
+    if (differ) {
+        printf("row %ld differs from \"%s\" in %d pixels, first at x %d\n", row, argv[0], differ,
+               first);
+        return EXIT_FAILED;
+    }
+    printf("row %ld shows \"%s\"\n", row, argv[0]);
+    return EXIT_OK;
+}
+
+static const NamedCommand* LookUpCommand(const char* word, NamedCommand* numbered)
+{
+    for (const NamedCommand& command : Commands) {
+        if (strcmp(command.name, word) == 0)
+            return &command;
+    }
+    long id = 0;
+    if (!ParseNumber(word, &id) || id < 1 || id > 0xFFFF)
+        return nullptr;
+    for (const NamedCommand& command : Commands) {
+        if (command.id == id)
+            return &command;
+    }
+    // An identifier this tool does not know is posted: it might open anything.
+    *numbered = NamedCommand{"command", (int)id, 0, 1};
+    return numbered;
+}
+
+static int RunPortVerb(const Target& target, HWND chosen, const char* verb, int argc, char** argv)
+{
+    HWND window = nullptr;
+    int status = ResolvePortWindow(target, chosen, &window);
+    if (status != EXIT_OK)
+        return status;
+    if (strcmp(verb, "type") == 0)
+        return TypeText(window, argc, argv);
+    if (strcmp(verb, "key") == 0)
+        return PressKey(window, argc, argv);
+    if (strcmp(verb, "click") == 0)
+        return Click(window, argc, argv);
+    if (strcmp(verb, "lamps") == 0)
+        return argc ? UsageError("lamps takes no arguments") : PrintLamps(window);
+    if (strcmp(verb, "pixel") == 0)
+        return PrintPixel(window, argc, argv);
+    return CheckRow(window, argc, argv);
+}
+
+static int IsPortVerb(const char* verb)
+{
+    static const char* const verbs[] = {"type", "key", "click", "lamps", "pixel", "check-row"};
+    for (const char* name : verbs) {
+        if (strcmp(name, verb) == 0)
+            return 1;
+    }
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    int next = 1;
+    const char* portName = nullptr;
+    if (next < argc && strcmp(argv[next], "--port") == 0) {
+        if (next + 1 >= argc)
+            return UsageError("--port needs a port name, e.g. --port COM5");
+        portName = argv[next + 1];
+        next += 2;
+    }
+    if (next >= argc || strcmp(argv[next], "help") == 0 || strcmp(argv[next], "--help") == 0 ||
+        strcmp(argv[next], "-h") == 0) {
+        fputs(UsageText, next >= argc ? stderr : stdout);
+        return next >= argc ? EXIT_USAGE : EXIT_OK;
+    }
+    const char* verb = argv[next];
+    int restCount = argc - next - 1;
+    char** rest = argv + next + 1;
+
+    NamedCommand numbered;
+    const NamedCommand* command = LookUpCommand(verb, &numbered);
+    int known = command || IsPortVerb(verb) || strcmp(verb, "open") == 0 ||
+                strcmp(verb, "activate") == 0 || strcmp(verb, "ports") == 0 ||
+                strcmp(verb, "quit") == 0 || strcmp(verb, "boxes") == 0 ||
+                strcmp(verb, "dismiss") == 0;
+    if (!known)
+        return UsageError("unknown command %s", verb);
+    if (command && restCount)
+        return UsageError("%s takes no arguments", verb);
+
+    Target target;
+    int status = FindTarget(&target);
+    if (status != EXIT_OK)
+        return status;
+    HWND chosen = nullptr;
+    if (portName) {
+        status = ActivatePort(target, portName, &chosen);
+        if (status != EXIT_OK)
+            return status;
+    }
+
+    if (command)
+        return SendCommand(target, *command);
+    if (IsPortVerb(verb))
+        return RunPortVerb(target, chosen, verb, restCount, rest);
+    if (strcmp(verb, "open") == 0)
+        return OpenPorts(target, restCount, rest);
+    if (strcmp(verb, "activate") == 0) {
+        if (restCount != 1)
+            return UsageError("activate takes one port name, e.g. activate COM5");
+        return ActivatePort(target, rest[0], &chosen);
+    }
+    if (restCount && strcmp(verb, "boxes") != 0 && strcmp(verb, "dismiss") != 0)
+        return UsageError("%s takes no arguments", verb);
+    if (strcmp(verb, "ports") == 0)
+        return ListPorts(target);
+    if (strcmp(verb, "boxes") == 0)
+        return PrintBoxes(target, restCount, rest);
+    if (strcmp(verb, "dismiss") == 0)
+        return DismissBoxes(target, restCount, rest);
+    PostMessageA(target.frame, WM_CLOSE, 0, 0);
+    return EXIT_OK;
+}
