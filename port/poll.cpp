@@ -1,0 +1,124 @@
+#include "port/poll.h"
+
+#include "app/state.h"
+#include "port/port_record.h"
+#include "port/status.h"
+#include "port/transfer.h"
+#include "view/paint.h"
+#include "view/screen.h"
+
+#include <string.h>
+
+char TestPattern[TEST_PATTERN_BOUND];
+int TestPatternLength = 0;
+
+static const char PatternAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+
+#define PATTERN_LIMIT 5000
+#define PATTERN_FIRST_WIDTH 5
+#define PATTERN_LAST_WIDTH 46
+
+// Set while a poll runs. A box shown during the poll runs a message loop
+// that keeps delivering timer ticks; those must not start a second walk.
+static int PollRunning = 0;
+
+void BuildTestPattern()
+{
+    int pos = 0;
+    int width = PATTERN_FIRST_WIDTH;
+    while (pos < PATTERN_LIMIT && width > 0) {
+        memcpy(TestPattern + pos, PatternAlphabet, width);
+        pos += width;
+        if (width < PATTERN_LAST_WIDTH) {
+            width++;
+        } else {
+            width = PATTERN_FIRST_WIDTH;
+            if (pos > 700)
+                width = 0;
+        }
+        TestPattern[pos++] = '\r';
+        TestPattern[pos++] = '\n';
+        TestPattern[pos] = 0;
+    }
+    TestPatternLength = pos;
+}
+
+// Each step that can show a box may see the port closed under it; the
+// watch says so and the record must not be touched again.
+static void DrainInput(PortRecord* port, DWORD queued, RecordWatch* watch)
+{
+    DWORD remaining = queued;
+    while (remaining > 0) {
+        DWORD wanted = remaining < RECEIVE_BUFFER_SIZE ? remaining : RECEIVE_BUFFER_SIZE;
+        remaining -= wanted;
+        DWORD count = 0;
+        int failed = ReadPort(port, port->receiveBuffer, wanted, &count);
+        if (watch->closed)
+            return;
+        if (failed) {
+            AppendText(port, "Error reading data", 0);
+            continue;
+        }
+        if (count > wanted)
+            count = wanted;
+        port->receiveBuffer[count] = 0;
+        AppendText(port, port->receiveBuffer, (int)count);
+    }
+}
+
+static void ServiceWatchedPort(PortRecord* port, RecordWatch* watch)
+{
+    // Counts stay 0 when the line status could not be read: no pattern, no drain.
+    QueueCounts counts = {0, 0};
+    PollLineStatus(port, &counts);
+    if (watch->closed)
+        return;
+    PollModemStatus(port);
+    if (watch->closed || port->testInProgress)
+        return;
+    if (TestDataOn && counts.outQueue == 0) {
+        if (TestPatternLength == 0)
+            BuildTestPattern();
+        WritePort(port, TestPattern, (DWORD)TestPatternLength);
+        if (watch->closed)
+            return;
+    }
+    DrainInput(port, counts.inQueue, watch);
+}
+
+void ServicePort(PortRecord* port)
+{
+    if (!port)
+        return;
+    RecordWatch watch;
+    WatchRecord(&watch, port);
+    ServiceWatchedPort(port, &watch);
+    UnwatchRecord(&watch);
+}
+
+void PollAllPorts()
+{
+    if (PollRunning)
+        return;
+    PollRunning = 1;
+    PortRecord* port = PortListHead;
+    while (port) {
+        RecordWatch watch;
+        WatchRecord(&watch, port);
+        ServicePort(port);
+        UnwatchRecord(&watch);
+        // The port was closed from inside a box: its next link went with it,
+        // so the rest of the list waits for the next tick.
+        if (watch.closed)
+            break;
+        if (port->paintedInputSignals != port->inputSignals ||
+            port->paintedOutputSignals != port->outputSignals)
+            port->windowDirty = 1;
+        if (port->windowDirty) {
+            RedrawPort(port, 0);
+            port->windowDirty = 0;
+        }
+        port = port->next;
+    }
+    PollRunning = 0;
+}
