@@ -1,0 +1,44 @@
+// Shared helpers of the benchmark program: clocks, windows, a read counter
+// on the device seam, and the table it prints.
+#pragma once
+#include <windows.h>
+
+class PortRecord;
+
+#define LINE_RATE_921600 92160.0
+#define BENCH_CLIENT_WIDTH 640
+#define BENCH_CLIENT_HEIGHT 518
+
+double WallSeconds();
+double CpuSeconds();
+
+// A shown top-level window of a class with its own drawing surface, the
+// size a port window has with 35 text rows.
+void RegisterBenchWindowClass();
+HWND CreateBenchWindow(int x, int y);
+void AttachBenchWindow(PortRecord* port, int index);
+void DetachBenchWindow(PortRecord* port);
+void PumpMessages();
+
+// Message boxes are counted instead of shown; a box would stop the run.
+void InstallBoxCounter();
+int BoxCount();
+const char* FirstBoxText();
+
+// Wraps the current Device.ReadFile to count the bytes each open port read.
+void StartReadCounting();
+void StopReadCounting();
+void CountReadsOf(HANDLE device, int index);
+ULONGLONG BytesReadBy(int index);
+ULONGLONG BytesReadTotal();
+
+void DeleteAllPorts();
+
+void PrintSection(const char* title);
+void PrintRow(const char* label, const char* figure, const char* target, const char* verdict);
+
+void RunAppendBenchmarks(bool quick);
+void RunPaintBenchmarks(bool quick);
+void RunPollBenchmarks(bool quick);
+void RunIdleBenchmarks(bool quick);
+void RunSerialBenchmark(const char* portName, ULONGLONG bytes);

@@ -1,0 +1,44 @@
+// tarnwick-bench: throughput and CPU cost of the text append, the painting
+// and the poll cycle, on the simulated adapter and on Wine's serial path.
+//   tarnwick-bench.exe [--quick] [--serial COMn BYTES]
+#include "bench/bench.h"
+#include "view/paint.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+int main(int argc, char** argv)
+{
+    bool quick = false;
+    const char* serialPort = nullptr;
+    unsigned long long serialBytes = 0;
+    for (int i = 1; i < argc; i++) {
+        if (strcmp(argv[i], "--quick") == 0) {
+            quick = true;
+        } else if (strcmp(argv[i], "--serial") == 0 && i + 2 < argc) {
+            serialPort = argv[i + 1];
+            serialBytes = strtoull(argv[i + 2], nullptr, 10);
+            i += 2;
+        } else {
+            fprintf(stderr, "usage: tarnwick-bench.exe [--quick] [--serial COMn BYTES]\n");
+            return 2;
+        }
+    }
+    double start = WallSeconds();
+    InstallBoxCounter();
+    LayoutLampRows();
+    RegisterBenchWindowClass();
+    printf("Tarnwick benchmark%s (MB = 10^6 bytes; CPU = user + kernel time of this process,\n"
+           "the X server and wineserver not included; wall = elapsed time)\n",
+           quick ? ", quick run" : "");
+    RunAppendBenchmarks(quick);
+    RunPaintBenchmarks(quick);
+    RunPollBenchmarks(quick);
+    RunIdleBenchmarks(quick);
+    if (serialPort)
+        RunSerialBenchmark(serialPort, serialBytes);
+    printf("\nmessage boxes in the whole run: %d\nbenchmark took %.1f s\n", BoxCount(),
+           WallSeconds() - start);
+    return 0;
+}

@@ -1,0 +1,137 @@
+#include "bench/bench.h"
+#include "port/device.h"
+#include "port/poll.h"
+#include "port/port_record.h"
+#include "port/transfer.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#define SERIAL_PHASE_LIMIT_S 90.0
+#define SERIAL_END_MARK "TARNWICK-END"
+
+struct SerialFigures {
+    double wall;
+    double cpu;
+    ULONGLONG bytes;
+    int polls;
+    ULONGLONG largestPoll;
+};
+
+static void PrintSerialRow(const char* label, const SerialFigures& f, ULONGLONG wanted)
+{
+    char figure[160];
+    if (f.bytes < wanted)
+        snprintf(figure, sizeof figure, "INCOMPLETE: %llu of %llu bytes in %.2f s",
+                 (unsigned long long)f.bytes, (unsigned long long)wanted, f.wall);
+    else
+        snprintf(figure, sizeof figure,
+                 "%6.2f s  %6.2f MB/s  CPU %5.1f %%  %d polls, up to %llu B/poll", f.wall,
+                 f.bytes / f.wall / 1e6, 100.0 * f.cpu / f.wall, f.polls,
+                 (unsigned long long)f.largestPoll);
+    printf("  %-44s %s\n", label, figure);
+    fflush(stdout);
+}
+
+// Polls back to back until `until` bytes were read in all.
+static SerialFigures ReadBackToBack(ULONGLONG until)
+{
+    SerialFigures f = {};
+    ULONGLONG before = BytesReadTotal();
+    double wallStart = WallSeconds();
+    double cpuStart = CpuSeconds();
+    while (BytesReadTotal() < until && f.wall < SERIAL_PHASE_LIMIT_S) {
+        ULONGLONG previous = BytesReadTotal();
+        PollAllPorts();
+        ULONGLONG got = BytesReadTotal() - previous;
+        if (got > f.largestPoll)
+            f.largestPoll = got;
+        f.polls++;
+        f.wall = WallSeconds() - wallStart;
+    }
+    f.cpu = CpuSeconds() - cpuStart;
+    f.bytes = BytesReadTotal() - before;
+    return f;
+}
+
+// The program's own cadence: a period-0 timer, one poll per timer message.
+static SerialFigures ReadOnTimer(ULONGLONG until)
+{
+    SerialFigures f = {};
+    ULONGLONG before = BytesReadTotal();
+    UINT_PTR timer = SetTimer(nullptr, 0, 0, nullptr);
+    double wallStart = WallSeconds();
+    double cpuStart = CpuSeconds();
+    MSG message;
+    while (BytesReadTotal() < until && f.wall < SERIAL_PHASE_LIMIT_S &&
+           GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (message.message == WM_TIMER && message.hwnd == nullptr) {
+            ULONGLONG previous = BytesReadTotal();
+            PollAllPorts();
+            ULONGLONG got = BytesReadTotal() - previous;
+            if (got > f.largestPoll)
+                f.largestPoll = got;
+            f.polls++;
+        } else {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        f.wall = WallSeconds() - wallStart;
+    }
+    f.cpu = CpuSeconds() - cpuStart;
+    KillTimer(nullptr, timer);
+    f.bytes = BytesReadTotal() - before;
+    return f;
+}
+
+void RunSerialBenchmark(const char* portName, ULONGLONG bytes)
+{
+    char title[160];
+    snprintf(title, sizeof title,
+             "Wine's real serial path: %s on a pseudo-terminal, the peer sends %llu bytes twice",
+             portName, (unsigned long long)bytes);
+    PrintSection(title);
+    Device = SystemDevice;
+    StartReadCounting();
+    PortRecord* port = new PortRecord;
+    int boxesBefore = BoxCount();
+    if (OpenPort(port, portName) != 0) {
+        delete port;
+        StopReadCounting();
+        PrintRow("opening the port failed", FirstBoxText(), "", "");
+        return;
+    }
+    Device.GetCommState(port->device, &port->dcb);
+    port->dcb.BaudRate = 921600;
+    port->dcb.ByteSize = 8;
+    port->dcb.Parity = NOPARITY;
+    port->dcb.StopBits = ONESTOPBIT;
+    port->dcb.fOutxCtsFlow = FALSE;
+    port->dcb.fOutxDsrFlow = FALSE;
+    port->dcb.fOutX = FALSE;
+    port->dcb.fInX = FALSE;
+    if (!Device.SetCommState(port->device, &port->dcb))
+        printf("  (SetCommState failed with %lu; the pty keeps its raw settings)\n",
+               GetLastError());
+    CountReadsOf(port->device, 0);
+
+    SerialFigures first = ReadBackToBack(bytes);
+    PrintSerialRow("polls back to back, no window", first, bytes);
+
+    AttachBenchWindow(port, 0);
+    SerialFigures second = ReadOnTimer(2 * bytes);
+    PrintSerialRow("period-0 timer, window painted", second, bytes);
+
+    const char* last = port->lines[(port->currentLine + SCREEN_LINES - 1) % SCREEN_LINES].text;
+    size_t length = strlen(last);
+    size_t markLength = strlen(SERIAL_END_MARK);
+    bool endShown =
+        length >= markLength && strcmp(last + length - markLength, SERIAL_END_MARK) == 0;
+    printf("  screen shows the peer's last line \"%s\": %s; message boxes: %d%s%s\n",
+           SERIAL_END_MARK, endShown ? "yes" : "NO", BoxCount() - boxesBefore,
+           BoxCount() > boxesBefore ? ", first: " : "",
+           BoxCount() > boxesBefore ? FirstBoxText() : "");
+    fflush(stdout);
+    StopReadCounting();
+    DeleteAllPorts();
+}

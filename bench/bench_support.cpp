@@ -1,0 +1,201 @@
+#include "app/message_box.h"
+#include "bench/bench.h"
+#include "port/device.h"
+#include "port/port_record.h"
+
+#include <stdio.h>
+#include <string.h>
+
+static LARGE_INTEGER CounterFrequency;
+static int BoxesShown;
+static char FirstBox[160];
+static DeviceTable InnerDevice;
+static HANDLE CountedDevices[256];
+static ULONGLONG CountedBytes[256];
+static int CountedDeviceCount;
+
+double WallSeconds()
+{
+    if (!CounterFrequency.QuadPart)
+        QueryPerformanceFrequency(&CounterFrequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return (double)now.QuadPart / (double)CounterFrequency.QuadPart;
+}
+
+static double FileTimeSeconds(const FILETIME& time)
+{
+    ULARGE_INTEGER value;
+    value.LowPart = time.dwLowDateTime;
+    value.HighPart = time.dwHighDateTime;
+    return (double)value.QuadPart / 1e7;
+}
+
+double CpuSeconds()
+{
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    return FileTimeSeconds(kernel) + FileTimeSeconds(user);
+}
+
+static LRESULT CALLBACK BenchWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        BeginPaint(window, &paint);
+        EndPaint(window, &paint);
+        return 0;
+    }
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void RegisterBenchWindowClass()
+{
+    WNDCLASSA windowClass;
+    ZeroMemory(&windowClass, sizeof windowClass);
+    windowClass.style = CS_OWNDC;
+    windowClass.lpfnWndProc = BenchWndProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+    windowClass.lpszClassName = "TarnwickBenchPort";
+    RegisterClassA(&windowClass);
+}
+
+HWND CreateBenchWindow(int x, int y)
+{
+    HWND window = CreateWindowExA(0, "TarnwickBenchPort", "bench", WS_POPUP | WS_VISIBLE, x, y,
+                                  BENCH_CLIENT_WIDTH, BENCH_CLIENT_HEIGHT, nullptr, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
+    PumpMessages();
+    return window;
+}
+
+// Cascaded like MDI children: the newest fully visible, the others partly covered.
+void AttachBenchWindow(PortRecord* port, int index)
+{
+    port->window = CreateBenchWindow((index % 16) * 40, (index / 16) * 120 + (index % 16) * 8);
+    RECT client;
+    GetClientRect(port->window, &client);
+    port->clientWidth = client.right;
+    port->clientHeight = client.bottom;
+}
+
+void DetachBenchWindow(PortRecord* port)
+{
+    if (port->window)
+        DestroyWindow(port->window);
+    port->window = nullptr;
+}
+
+void PumpMessages()
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+static int CountBox(HWND, const char* text, const char*, UINT)
+{
+    if (BoxesShown++ == 0 && text)
+        lstrcpynA(FirstBox, text, sizeof FirstBox);
+    return IDOK;
+}
+
+void InstallBoxCounter()
+{
+    MessageBoxHook = CountBox;
+}
+
+int BoxCount()
+{
+    return BoxesShown;
+}
+
+const char* FirstBoxText()
+{
+    return FirstBox;
+}
+
+static void AddRead(HANDLE device, ULONGLONG bytes)
+{
+    for (int i = 0; i < CountedDeviceCount; i++) {
+        if (CountedDevices[i] == device) {
+            CountedBytes[i] += bytes;
+            return;
+        }
+    }
+}
+
+static BOOL WINAPI CountingReadFile(HANDLE device, LPVOID buffer, DWORD wanted, LPDWORD got,
+                                    LPOVERLAPPED block)
+{
+    BOOL done = InnerDevice.ReadFile(device, buffer, wanted, got, block);
+    if (done)
+        AddRead(device, got ? *got : wanted);
+    else if (GetLastError() == ERROR_IO_PENDING)
+        AddRead(device, wanted);
+    return done;
+}
+
+void StartReadCounting()
+{
+    InnerDevice = Device;
+    Device.ReadFile = CountingReadFile;
+    CountedDeviceCount = 0;
+}
+
+void StopReadCounting()
+{
+    Device.ReadFile = InnerDevice.ReadFile;
+    CountedDeviceCount = 0;
+}
+
+void CountReadsOf(HANDLE device, int index)
+{
+    if (index < 0 || index >= 256)
+        return;
+    CountedDevices[index] = device;
+    CountedBytes[index] = 0;
+    if (index >= CountedDeviceCount)
+        CountedDeviceCount = index + 1;
+}
+
+ULONGLONG BytesReadBy(int index)
+{
+    return CountedBytes[index];
+}
+
+ULONGLONG BytesReadTotal()
+{
+    ULONGLONG total = 0;
+    for (int i = 0; i < CountedDeviceCount; i++)
+        total += CountedBytes[i];
+    return total;
+}
+
+void DeleteAllPorts()
+{
+    while (PortListHead) {
+        PortRecord* port = PortListHead;
+        DetachBenchWindow(port);
+        delete port;
+    }
+    PumpMessages();
+}
+
+void PrintSection(const char* title)
+{
+    printf("\n%s\n", title);
+    fflush(stdout);
+}
+
+void PrintRow(const char* label, const char* figure, const char* target, const char* verdict)
+{
+    printf("  %-54s %-26s %-14s %s\n", label, figure, target ? target : "", verdict ? verdict : "");
+    fflush(stdout);
+}

@@ -1,0 +1,40 @@
+#!/bin/bash
+# Builds tarnwick-bench (Release) and runs it under Wine, with a pseudo-terminal
+# linked as COM42 whose far end sends 2 x 8 MiB for the serial-path figures.
+#   bench/run.sh [--quick]        (build folder: $BENCH_BUILD_DIR, default build-bench)
+set -eo pipefail
+cd "$(dirname "$0")/.."
+dir="${BENCH_BUILD_DIR:-build-bench}"
+quick=""
+[ "${1:-}" = "--quick" ] && quick="--quick"
+phase_bytes=8388608
+
+if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$dir" --target tarnwick-bench >/dev/null
+
+prefix="$PWD/$dir/wineprefix"
+[ -f "$prefix/system.reg" ] || tools/wine-prefix.sh "$prefix" >/dev/null 2>&1
+. tools/wine-session.sh
+wine_session_start "$prefix"
+data="$(mktemp /tmp/tarnwick-bench.XXXXXX)"
+trap 'rm -f "$data"; wine_session_stop' EXIT
+
+# Text lines with CR LF; the very last line carries the mark the benchmark
+# looks for on the screen.
+python3 - "$data" $((2 * phase_bytes)) <<'PYTHON'
+import sys
+path, size = sys.argv[1], int(sys.argv[2])
+end = b"TARNWICK-END\r\n"
+line = b"The quick brown fox jumps over the lazy dog 0123456789\r\n"
+body = (line * (size // len(line) + 1))[: size - len(end)]
+with open(path, "wb") as f:
+    f.write(body + end)
+PYTHON
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(wine --version)"
+echo "load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
+python3 tools/pty-peer.py --prefix "$prefix" --port "com42=source:$data" -- \
+    wine "$dir/bench/tarnwick-bench.exe" $quick --serial COM42 $phase_bytes | tr -d '\r'
