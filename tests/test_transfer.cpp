@@ -1,0 +1,534 @@
+// Opening ports and moving bytes through them, against the simulated adapter.
+#include "app/state.h"
+#include "port/device.h"
+#include "port/loopback.h"
+#include "port/port_record.h"
+#include "port/transfer.h"
+#include "sim/sim.h"
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+#include <string>
+#include <vector>
+
+class Transfer : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ResetProgramState();
+        Sim::AddPort(5);
+    }
+    void TearDown() override
+    {
+        for (PortRecord* p : owned)
+            delete p;
+        ResetProgramState();
+    }
+    PortRecord* NewRecord()
+    {
+        PortRecord* p = new PortRecord;
+        owned.push_back(p);
+        return p;
+    }
+    PortRecord* Open(const char* name)
+    {
+        PortRecord* p = NewRecord();
+        EXPECT_EQ(0, OpenPort(p, name));
+        return p;
+    }
+    void Forget(PortRecord* p)
+    {
+        for (PortRecord*& o : owned)
+            if (o == p)
+                o = nullptr;
+    }
+    std::string Line(int number)
+    {
+        Sim::Advance(2000);
+        return Sim::PeerTake(number);
+    }
+
+    SimulatedAdapter adapter;
+    BoxRecorder boxes;
+    std::vector<PortRecord*> owned;
+};
+
+// --- ReportCommError ---
+
+TEST_F(Transfer, ErrorBoxTextWithoutSecondTextHasNoBlank)
+{
+    ReportCommError("Com Write Error:", 87, nullptr, 0);
+    ASSERT_EQ(1u, boxes.boxes.size());
+    EXPECT_EQ("Com Write Error:87", boxes.boxes[0].text);
+}
+
+TEST_F(Transfer, ErrorBoxTextWithSecondTextHasSingleBlanks)
+{
+    ReportCommError("ComRead Bytes, got:", 3, ",Wanted:", 8);
+    EXPECT_EQ("ComRead Bytes, got: 3 ,Wanted: 8", boxes.boxes.at(0).text);
+}
+
+TEST_F(Transfer, ErrorBoxIsOwnedByTheFrameWithoutCaptionAndAsksAQuestion)
+{
+    HWND saved = FrameWindow;
+    FrameWindow = (HWND)0x1234;
+    ReportCommError("ComOut Pending Failed, stat:", -1, nullptr, 0);
+    FrameWindow = saved;
+    ASSERT_EQ(1u, boxes.boxes.size());
+    EXPECT_EQ((HWND)0x1234, boxes.boxes[0].owner);
+    EXPECT_EQ("(null)", boxes.boxes[0].caption);
+    EXPECT_EQ((UINT)MB_ICONQUESTION, boxes.boxes[0].style);
+    EXPECT_EQ("ComOut Pending Failed, stat:-1", boxes.boxes[0].text);
+}
+
+TEST_F(Transfer, LongestErrorTextFitsTheBox)
+{
+    ReportCommError("ComRead Error B Bytes, got:", -2147483647 - 1, ",Wanted:", -2147483647 - 1);
+    EXPECT_EQ("ComRead Error B Bytes, got: -2147483648 ,Wanted: -2147483648",
+              boxes.boxes.at(0).text);
+}
+
+// --- OpenPort ---
+
+TEST_F(Transfer, OpeningAMissingPortShowsTheCodeAndTheName)
+{
+    PortRecord* p = NewRecord();
+    EXPECT_EQ(1, OpenPort(p, "COM9"));
+    EXPECT_EQ(std::vector<std::string>{"Error from CreateFile: 2 COM9 0"}, boxes.Texts());
+    EXPECT_EQ(nullptr, PortListHead);
+    EXPECT_EQ(nullptr, p->device);
+    EXPECT_STREQ("COM9", p->name);
+}
+
+TEST_F(Transfer, ARefusedOpenShowsTheSystemsCode)
+{
+    Sim::FailCall(Sim::CALL_CREATE_FILE, ERROR_ACCESS_DENIED);
+    PortRecord* p = NewRecord();
+    EXPECT_EQ(1, OpenPort(p, "COM5"));
+    EXPECT_EQ(std::vector<std::string>{"Error from CreateFile: 5 COM5 0"}, boxes.Texts());
+    EXPECT_FALSE(Sim::IsOpen(5));
+}
+
+TEST_F(Transfer, OpenedPortsAreLinkedNewestFirst)
+{
+    Sim::AddPort(6);
+    Sim::AddPort(7);
+    PortRecord* p5 = Open("COM5");
+    PortRecord* p6 = Open("COM6");
+    PortRecord* p7 = Open("COM7");
+    ASSERT_EQ(p7, PortListHead);
+    ASSERT_EQ(p6, p7->next);
+    ASSERT_EQ(p5, p6->next);
+    EXPECT_EQ(nullptr, p5->next);
+    EXPECT_TRUE(Sim::IsOpen(5) && Sim::IsOpen(6) && Sim::IsOpen(7));
+    EXPECT_EQ(0, p7->writePending);
+    EXPECT_NE(nullptr, p7->readBlock.hEvent);
+    EXPECT_NE(nullptr, p7->writeBlock.hEvent);
+    EXPECT_NE(nullptr, p7->eventBlock.hEvent);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(Transfer, ASecondOpenOfAnOpenPortIsRefusedWithoutTouchingTheDevice)
+{
+    PortRecord* first = Open("COM5");
+    int creates = Sim::CallCount(Sim::CALL_CREATE_FILE);
+    PortRecord* second = NewRecord();
+    EXPECT_EQ(1, OpenPort(second, "COM5"));
+    EXPECT_EQ(std::vector<std::string>{"Error from CreateFile: 5 COM5 0"}, boxes.Texts());
+    EXPECT_EQ(creates, Sim::CallCount(Sim::CALL_CREATE_FILE));
+    EXPECT_EQ(first, PortListHead);
+    EXPECT_EQ(nullptr, first->next);
+    EXPECT_EQ(nullptr, second->device);
+}
+
+TEST_F(Transfer, TheOpenPortCheckIgnoresLetterCase)
+{
+    Open("COM5");
+    PortRecord* second = NewRecord();
+    EXPECT_EQ(1, OpenPort(second, "com5"));
+    EXPECT_EQ(std::vector<std::string>{"Error from CreateFile: 5 com5 0"}, boxes.Texts());
+}
+
+static int FailingEventCall;
+static int EventCalls;
+static HANDLE(WINAPI* SimCreateEvent)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR);
+static HANDLE WINAPI CreateEventFailingOne(LPSECURITY_ATTRIBUTES a, BOOL m, BOOL i, LPCSTR n)
+{
+    if (++EventCalls == FailingEventCall) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return SimCreateEvent(a, m, i, n);
+}
+
+TEST_F(Transfer, EachFailedEventCreationHasItsBoxAndThePortStillOpens)
+{
+    const char* expected[] = {"Error A CreateEvent0", "Error B CreateEvent0",
+                              "Error C CreateEvent0"};
+    SimCreateEvent = Device.CreateEventA;
+    Device.CreateEventA = CreateEventFailingOne;
+    for (int k = 1; k <= 3; k++) {
+        boxes.boxes.clear();
+        EventCalls = 0;
+        FailingEventCall = k;
+        PortRecord* p = NewRecord();
+        EXPECT_EQ(0, OpenPort(p, "COM5"));
+        EXPECT_EQ(std::vector<std::string>{expected[k - 1]}, boxes.Texts());
+        EXPECT_EQ(p, PortListHead);
+        delete p;
+        Forget(p);
+    }
+    Device.CreateEventA = SimCreateEvent;
+}
+
+TEST_F(Transfer, ClosingReleasesTheDeviceAndEveryEvent)
+{
+    int before = Sim::OpenHandles();
+    PortRecord* p = Open("COM5");
+    EXPECT_EQ(before + 4, Sim::OpenHandles());
+    delete p;
+    Forget(p);
+    EXPECT_EQ(before, Sim::OpenHandles());
+    EXPECT_FALSE(Sim::IsOpen(5));
+}
+
+// --- WritePort ---
+
+TEST_F(Transfer, AStringOfLength0IsSentWithoutItsTerminator)
+{
+    PortRecord* p = Open("COM5");
+    WritePort(p, "AT", 0);
+    EXPECT_EQ(std::string("AT"), Line(5));
+    EXPECT_EQ(0, p->writePending);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(Transfer, APendingWriteSetsTheFlagWithoutABox)
+{
+    PortRecord* p = Open("COM5");
+    Sim::NextWritePending(5, 100);
+    EXPECT_EQ(0, WritePort(p, "one", 3));
+    EXPECT_EQ(1, p->writePending);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(Transfer, TheNextWriteWaitsForThePendingOne)
+{
+    PortRecord* p = Open("COM5");
+    Sim::NextWritePending(5, 100);
+    WritePort(p, "one", 3);
+    int waits = Sim::CallCount(Sim::CALL_WAIT);
+    ULONGLONG issued = Sim::Now();
+    WritePort(p, "two", 3);
+    EXPECT_EQ(waits + 1, Sim::CallCount(Sim::CALL_WAIT));
+    EXPECT_GE(Sim::Now(), issued + 100); // the wait lasted until the write completed
+    EXPECT_LT(Sim::Now(), issued + WRITE_WAIT_MS);
+    EXPECT_EQ(0, p->writePending);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(std::string("onetwo"), Line(5));
+}
+
+TEST_F(Transfer, AWriteThatStaysPendingTimesOutOncePerFollowingWrite)
+{
+    PortRecord* p = Open("COM5");
+    for (int i = 0; i < 3; i++) {
+        Sim::NextWritePending(5, INFINITE);
+        WritePort(p, "x", 1);
+        EXPECT_EQ(1, p->writePending);
+        EXPECT_EQ((size_t)i, boxes.boxes.size());
+    }
+    EXPECT_EQ((std::vector<std::string>{"ComOut Pending Failed, stat:258",
+                                        "ComOut Pending Failed, stat:258"}),
+              boxes.Texts());
+    EXPECT_EQ(3, Sim::CallCount(Sim::CALL_WRITE_FILE));
+}
+
+TEST_F(Transfer, HeldOutputTimesOutOncePerWrite)
+{
+    PortRecord* p = Open("COM5");
+    DCB dcb = Sim::CommState(5);
+    dcb.fOutxCtsFlow = TRUE;
+    Sim::SetCommStateOf(5, dcb);
+    Sim::SetPeerSignals(5, 0); // CTS off: output is held
+    std::string block(2000, 'h');
+    for (int i = 0; i < 4; i++)
+        WritePort(p, block.data(), (DWORD)block.size());
+    EXPECT_EQ(4, Sim::CallCount(Sim::CALL_WRITE_FILE));
+    EXPECT_EQ((std::vector<std::string>(3, "ComOut Pending Failed, stat:258")), boxes.Texts());
+    EXPECT_EQ(std::string(), Sim::PeerTake(5));
+}
+
+TEST_F(Transfer, AFailedWaitIsShownAsMinusOne)
+{
+    PortRecord* p = Open("COM5");
+    Sim::NextWritePending(5, 100);
+    WritePort(p, "a", 1);
+    Sim::FailCall(Sim::CALL_WAIT, ERROR_INVALID_HANDLE);
+    WritePort(p, "b", 1);
+    EXPECT_EQ(std::vector<std::string>{"ComOut Pending Failed, stat:-1"}, boxes.Texts());
+    EXPECT_EQ(0, p->writePending);
+}
+
+TEST_F(Transfer, AnIncompleteWriteResultIsShownAsATimeout)
+{
+    PortRecord* p = Open("COM5");
+    Sim::NextWritePending(5, 100);
+    WritePort(p, "a", 1);
+    Sim::FailCall(Sim::CALL_GET_OVERLAPPED_RESULT, ERROR_IO_INCOMPLETE);
+    WritePort(p, "b", 1);
+    EXPECT_EQ(std::vector<std::string>{"Timeout Comout GetOverLappedResult:996"}, boxes.Texts());
+}
+
+TEST_F(Transfer, AFailedWriteResultShowsItsCode)
+{
+    PortRecord* p = Open("COM5");
+    Sim::NextWritePending(5, 100);
+    WritePort(p, "a", 1);
+    Sim::FailCall(Sim::CALL_GET_OVERLAPPED_RESULT, ERROR_BAD_COMMAND);
+    WritePort(p, "b", 1);
+    EXPECT_EQ(std::vector<std::string>{"Error Comout GetOverLappedResult:22"}, boxes.Texts());
+}
+
+TEST_F(Transfer, ARefusedWriteShowsItsCode)
+{
+    PortRecord* p = Open("COM5");
+    Sim::FailCall(Sim::CALL_WRITE_FILE, ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(0, WritePort(p, "a", 1));
+    EXPECT_EQ(std::vector<std::string>{"Com Write Error:87"}, boxes.Texts());
+    EXPECT_EQ(0, p->writePending);
+}
+
+TEST_F(Transfer, APendingWriteSendsTheBytesPassedEvenWhenTheCallerReusesThem)
+{
+    PortRecord* p = Open("COM5");
+    Sim::NextWritePending(5, 500);
+    char key[4] = "abc";
+    WritePort(p, key, 3);
+    strcpy(key, "XYZ");
+    EXPECT_EQ(std::string("abc"), Line(5));
+}
+
+TEST_F(Transfer, AnAbandonedWriteIsFreedOnceItCompletes)
+{
+    PortRecord* p = Open("COM5");
+    int open = Sim::OpenHandles();
+    Sim::NextWritePending(5, WRITE_WAIT_MS + 4000);
+    WritePort(p, "first", 0);
+    WritePort(p, "second", 0); // waits 6000 ms, gives up on the first
+    EXPECT_EQ(std::vector<std::string>{"ComOut Pending Failed, stat:258"}, boxes.Texts());
+    EXPECT_EQ(open + 1, Sim::OpenHandles()); // the first's event is kept
+    Sim::Advance(10000);
+    WritePort(p, "third", 0);
+    EXPECT_EQ(open, Sim::OpenHandles());
+    EXPECT_EQ(std::string("firstsecondthird"), Line(5));
+}
+
+TEST_F(Transfer, ClosingWithAWriteOutstandingAbortsAndFreesIt)
+{
+    int before = Sim::OpenHandles();
+    PortRecord* p = Open("COM5");
+    Sim::NextWritePending(5, INFINITE);
+    WritePort(p, "stuck", 0);
+    delete p;
+    Forget(p);
+    EXPECT_EQ(before, Sim::OpenHandles());
+    EXPECT_EQ((std::vector<DWORD>{PURGE_TXABORT, PURGE_RXABORT}), Sim::Purges(5));
+}
+
+TEST_F(Transfer, ClosingThePortFromInsideTheTimeoutBoxStopsTheWrite)
+{
+    PortRecord* p = Open("COM5");
+    Sim::NextWritePending(5, INFINITE);
+    WritePort(p, "a", 1);
+    boxes.onBox = [&](const ShownBox&) {
+        delete p;
+        Forget(p);
+    };
+    WritePort(p, "b", 1);
+    EXPECT_EQ(1u, boxes.boxes.size());
+    EXPECT_EQ(1, Sim::CallCount(Sim::CALL_WRITE_FILE));
+    EXPECT_FALSE(Sim::IsOpen(5));
+}
+
+TEST_F(Transfer, AWriteIssuedFromInsideTheTimeoutBoxIsKeptUntilDone)
+{
+    PortRecord* p = Open("COM5");
+    int open = Sim::OpenHandles();
+    Sim::NextWritePending(5, WRITE_WAIT_MS + 1000);
+    WritePort(p, "a", 1);
+    boxes.onBox = [&](const ShownBox&) {
+        boxes.onBox = nullptr;
+        Sim::NextWritePending(5, 500);
+        WritePort(p, "n", 1);
+    };
+    Sim::NextWritePending(5, 500);
+    WritePort(p, "b", 1);
+    EXPECT_EQ(1, p->writePending);
+    Sim::Advance(5000);
+    WritePort(p, "c", 1);
+    WritePort(p, "d", 1);
+    EXPECT_EQ(open, Sim::OpenHandles());
+    EXPECT_EQ(std::vector<std::string>{"ComOut Pending Failed, stat:258"}, boxes.Texts());
+}
+
+// --- ReadPort ---
+
+TEST_F(Transfer, QueuedBytesAreReadAtOnce)
+{
+    PortRecord* p = Open("COM5");
+    Sim::PeerSend(5, "hello", 5);
+    char buffer[8] = {0};
+    DWORD count = 99;
+    EXPECT_EQ(0, ReadPort(p, buffer, 5, &count));
+    EXPECT_EQ(5u, count);
+    EXPECT_EQ(std::string("hello"), std::string(buffer, 5));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(Transfer, AShortImmediateReadIsShownAndStillDelivered)
+{
+    PortRecord* p = Open("COM5");
+    Sim::PeerSend(5, "hello", 5);
+    Sim::NextReadShort(5, 3);
+    char buffer[8] = {0};
+    DWORD count = 0;
+    EXPECT_EQ(0, ReadPort(p, buffer, 5, &count));
+    EXPECT_EQ(3u, count);
+    EXPECT_EQ(std::string("hel"), std::string(buffer, 3));
+    EXPECT_EQ(std::vector<std::string>{"ComRead Error B Bytes, got: 3 ,Wanted: 5"}, boxes.Texts());
+}
+
+TEST_F(Transfer, ARefusedReadFails)
+{
+    PortRecord* p = Open("COM5");
+    Sim::FailCall(Sim::CALL_READ_FILE, ERROR_BAD_COMMAND);
+    char buffer[8];
+    DWORD count = 0;
+    EXPECT_EQ(1, ReadPort(p, buffer, 5, &count));
+    EXPECT_EQ(std::vector<std::string>{"Error On Read!: 22 ,Wanted: 5"}, boxes.Texts());
+}
+
+TEST_F(Transfer, APendingReadThatCompletesInFullSucceeds)
+{
+    PortRecord* p = Open("COM5");
+    Sim::NextReadPending(5, 5, 200);
+    char buffer[8] = {0};
+    DWORD count = 0;
+    EXPECT_EQ(0, ReadPort(p, buffer, 5, &count));
+    EXPECT_EQ(5u, count);
+    EXPECT_EQ(std::string("xxxxx"), std::string(buffer, 5));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(Transfer, APendingReadThatCompletesShortIsShownAndDelivered)
+{
+    PortRecord* p = Open("COM5");
+    Sim::NextReadPending(5, 3, 200);
+    char buffer[8] = {0};
+    DWORD count = 0;
+    EXPECT_EQ(0, ReadPort(p, buffer, 5, &count));
+    EXPECT_EQ(3u, count);
+    EXPECT_EQ(std::vector<std::string>{"ComRead Bytes, got: 3 ,Wanted: 5"}, boxes.Texts());
+}
+
+TEST_F(Transfer, APendingReadThatCompletesEmptyFails)
+{
+    PortRecord* p = Open("COM5");
+    Sim::NextReadPending(5, 0, 200);
+    char buffer[8];
+    DWORD count = 7;
+    EXPECT_EQ(1, ReadPort(p, buffer, 5, &count));
+    EXPECT_EQ(0u, count);
+    EXPECT_EQ(std::vector<std::string>{"ComRead Bytes, got: 0 ,Wanted: 5"}, boxes.Texts());
+}
+
+TEST_F(Transfer, APendingReadThatTimesOutFailsWithCount0)
+{
+    PortRecord* p = Open("COM5");
+    Sim::NextReadPending(5, 5, INFINITE);
+    char buffer[8];
+    DWORD count = 7;
+    ULONGLONG issued = Sim::Now();
+    EXPECT_EQ(1, ReadPort(p, buffer, 5, &count));
+    EXPECT_EQ(0u, count);
+    EXPECT_EQ(issued + READ_WAIT_MS, Sim::Now());
+    EXPECT_EQ(std::vector<std::string>{"ComIn Pending Failed!: 258 ,Wanted: 5"}, boxes.Texts());
+}
+
+TEST_F(Transfer, AFailedReadWaitIsShownAsMinusOne)
+{
+    PortRecord* p = Open("COM5");
+    Sim::NextReadPending(5, 5, 200);
+    Sim::FailCall(Sim::CALL_WAIT, ERROR_INVALID_HANDLE);
+    char buffer[8];
+    DWORD count = 7;
+    EXPECT_EQ(1, ReadPort(p, buffer, 5, &count));
+    EXPECT_EQ(std::vector<std::string>{"ComIn Pending Failed!: -1 ,Wanted: 5"}, boxes.Texts());
+}
+
+TEST_F(Transfer, AnIncompleteReadResultIsShownAsATimeout)
+{
+    PortRecord* p = Open("COM5");
+    Sim::NextReadPending(5, 5, 200);
+    Sim::FailCall(Sim::CALL_GET_OVERLAPPED_RESULT, ERROR_IO_INCOMPLETE);
+    char buffer[8];
+    DWORD count = 0;
+    EXPECT_EQ(1, ReadPort(p, buffer, 5, &count));
+    EXPECT_EQ(std::vector<std::string>{"Timeout Comin GetOverLappedResult:996"}, boxes.Texts());
+}
+
+TEST_F(Transfer, AFailedReadResultShowsItsCode)
+{
+    PortRecord* p = Open("COM5");
+    Sim::NextReadPending(5, 5, 200);
+    Sim::FailCall(Sim::CALL_GET_OVERLAPPED_RESULT, ERROR_BAD_COMMAND);
+    char buffer[8];
+    DWORD count = 0;
+    EXPECT_EQ(1, ReadPort(p, buffer, 5, &count));
+    EXPECT_EQ(std::vector<std::string>{"Error Comin GetOverLappedResult:22"}, boxes.Texts());
+}
+
+TEST_F(Transfer, AnAbandonedReadCompletesLaterIntoItsOwnMemory)
+{
+    PortRecord* p = Open("COM5");
+    int open = Sim::OpenHandles();
+    Sim::NextReadPending(5, 5, READ_WAIT_MS + 10000);
+    char first[8];
+    memset(first, '#', sizeof first);
+    DWORD count = 0;
+    EXPECT_EQ(1, ReadPort(p, first, 5, &count));
+    EXPECT_EQ(std::vector<std::string>{"ComIn Pending Failed!: 258 ,Wanted: 5"}, boxes.Texts());
+
+    // The next read gets its own block and bytes.
+    Sim::PeerSend(5, "fresh", 5);
+    char second[8] = {0};
+    EXPECT_EQ(0, ReadPort(p, second, 5, &count));
+    EXPECT_EQ(std::string("fresh"), std::string(second, 5));
+
+    // The abandoned read now completes, writing where it was told to.
+    Sim::Advance(20000);
+    EXPECT_EQ(std::string(8, '#'), std::string(first, 8));
+    EXPECT_EQ(std::string("fresh"), std::string(second, 5));
+
+    // ...and is freed at the next call.
+    Sim::PeerSend(5, "later", 5);
+    EXPECT_EQ(0, ReadPort(p, second, 5, &count));
+    EXPECT_EQ(std::string("later"), std::string(second, 5));
+    EXPECT_EQ(open, Sim::OpenHandles());
+    EXPECT_EQ(1u, boxes.boxes.size());
+}
+
+TEST_F(Transfer, ClosingWithAnAbandonedReadAbortsAndFreesIt)
+{
+    int before = Sim::OpenHandles();
+    PortRecord* p = Open("COM5");
+    Sim::NextReadPending(5, 5, INFINITE);
+    char buffer[8];
+    DWORD count = 0;
+    EXPECT_EQ(1, ReadPort(p, buffer, 5, &count));
+    delete p;
+    Forget(p);
+    EXPECT_EQ(before, Sim::OpenHandles());
+}
