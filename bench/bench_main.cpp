@@ -1,6 +1,6 @@
 // tarnwick-bench: throughput and CPU cost of the text append, the painting
 // and the poll cycle, on the simulated adapter and on Wine's serial path.
-//   tarnwick-bench.exe [--quick] [--serial COMn BYTES]
+//   tarnwick-bench.exe [--quick] [--only append|paint|poll|idle|serial] [--serial COMn BYTES]
 #include "bench/bench.h"
 #include "view/paint.h"
 
@@ -8,20 +8,29 @@
 #include <stdlib.h>
 #include <string.h>
 
+static bool Selected(const char* only, const char* section)
+{
+    return !only[0] || strcmp(only, section) == 0;
+}
+
 int main(int argc, char** argv)
 {
     bool quick = false;
+    const char* only = "";
     const char* serialPort = nullptr;
     unsigned long long serialBytes = 0;
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "--quick") == 0) {
             quick = true;
+        } else if (strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+            only = argv[++i];
         } else if (strcmp(argv[i], "--serial") == 0 && i + 2 < argc) {
             serialPort = argv[i + 1];
             serialBytes = strtoull(argv[i + 2], nullptr, 10);
             i += 2;
         } else {
-            fprintf(stderr, "usage: tarnwick-bench.exe [--quick] [--serial COMn BYTES]\n");
+            fprintf(stderr,
+                    "usage: tarnwick-bench.exe [--quick] [--only SECTION] [--serial COMn BYTES]\n");
             return 2;
         }
     }
@@ -32,11 +41,15 @@ int main(int argc, char** argv)
     printf("Tarnwick benchmark%s (MB = 10^6 bytes; CPU = user + kernel time of this process,\n"
            "the X server and wineserver not included; wall = elapsed time)\n",
            quick ? ", quick run" : "");
-    RunAppendBenchmarks(quick);
-    RunPaintBenchmarks(quick);
-    RunPollBenchmarks(quick);
-    RunIdleBenchmarks(quick);
-    if (serialPort)
+    if (Selected(only, "append"))
+        RunAppendBenchmarks(quick);
+    if (Selected(only, "paint"))
+        RunPaintBenchmarks(quick);
+    if (Selected(only, "poll"))
+        RunPollBenchmarks(quick);
+    if (Selected(only, "idle"))
+        RunIdleBenchmarks(quick);
+    if (serialPort && Selected(only, "serial"))
         RunSerialBenchmark(serialPort, serialBytes);
     printf("\nmessage boxes in the whole run: %d\nbenchmark took %.1f s\n", BoxCount(),
            WallSeconds() - start);

@@ -59,7 +59,7 @@ static void PrintMicroseconds(const char* label, double microseconds, int rows)
     char figure[64];
     if (rows > 1)
         snprintf(figure, sizeof figure, "%8.1f us (%.2f us/row)", microseconds,
-                 microseconds / rows);
+                 microseconds / (rows > SCREEN_LINES ? SCREEN_LINES : rows));
     else
         snprintf(figure, sizeof figure, "%8.1f us", microseconds);
     PrintRow(label, figure, "", "");
@@ -85,9 +85,11 @@ void RunPaintBenchmarks(bool quick)
     PrintMicroseconds("nothing changed (no row dirty)",
                       TimeRedraw(port, 4000 / scale, 0, NothingToPrepare), 0);
     char label[80];
-    snprintf(label, sizeof label, "current line moved (all %d rows)", rows);
+    snprintf(label, sizeof label, "current line moved (%d text rows)",
+             rows > SCREEN_LINES ? SCREEN_LINES : rows);
     PrintMicroseconds(label, TimeRedraw(port, 1000 / scale, 0, AdvanceOneLine), rows);
-    snprintf(label, sizeof label, "forced full repaint (lamps and %d rows)", rows);
+    snprintf(label, sizeof label, "forced full repaint (lamps, %d text rows)",
+             rows > SCREEN_LINES ? SCREEN_LINES : rows);
     PrintMicroseconds(label, TimeRedraw(port, 1000 / scale, 1, NothingToPrepare), rows);
 
     DetachBenchWindow(port);
