@@ -1,12 +1,11 @@
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <io.h>
 #include <malloc.h>
+#include <new>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-#include <gtest/gtest.h>
-#include <new>
 
 // Freed memory is filled with 0xDD, so code that goes on using a deleted
 // record reads garbage pointers and fails loudly instead of by luck.

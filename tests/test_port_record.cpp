@@ -1,15 +1,22 @@
-#include <gtest/gtest.h>
-#include <string.h>
-
 #include "app/state.h"
 #include "port/port_record.h"
 #include "sim/sim.h"
 #include "tests/test_support.h"
 
-class PortList : public testing::Test {
-protected:
-    void SetUp() override { ResetProgramState(); }
-    void TearDown() override { ResetProgramState(); }
+#include <gtest/gtest.h>
+#include <string.h>
+
+class PortList : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ResetProgramState();
+    }
+    void TearDown() override
+    {
+        ResetProgramState();
+    }
     // Links records as OpenPort does, without a device.
     void Link(PortRecord* p)
     {
@@ -46,7 +53,7 @@ TEST_F(PortList, DeletingHeadMiddleAndOnlyRecords)
     PortRecord* c = new PortRecord;
     Link(a);
     Link(b);
-    Link(c);  // list: c, b, a
+    Link(c); // list: c, b, a
     delete b;
     ASSERT_EQ(c, PortListHead);
     EXPECT_EQ(a, c->next);
@@ -59,7 +66,7 @@ TEST_F(PortList, DeletingHeadMiddleAndOnlyRecords)
 TEST_F(PortList, DeletingARecordNotInTheListLeavesTheListAlone)
 {
     PortRecord outside;
-    UnlinkPort(&outside);  // empty list
+    UnlinkPort(&outside); // empty list
     EXPECT_EQ(nullptr, PortListHead);
     PortRecord a, b;
     Link(&a);
@@ -112,7 +119,7 @@ TEST(Platform, ReportedFamilyOrNtWhenTheQueryFails)
 {
     VersionQueryFn saved = VersionQuery;
     DeterminePlatform();
-    EXPECT_EQ(VER_PLATFORM_WIN32_NT, PlatformId);  // Wine reports the NT family
+    EXPECT_EQ(VER_PLATFORM_WIN32_NT, PlatformId); // Wine reports the NT family
     VersionQuery = OtherFamilyQuery;
     DeterminePlatform();
     EXPECT_EQ(VER_PLATFORM_WIN32_WINDOWS, PlatformId);

@@ -1,18 +1,27 @@
-#include <gtest/gtest.h>
-#include <string.h>
-
-#include <string>
-
 #include "app/state.h"
 #include "port/port_record.h"
 #include "tests/test_support.h"
 #include "view/screen.h"
 
-class ScreenRing : public testing::Test {
-protected:
-    void SetUp() override { ResetProgramState(); }
-    void TearDown() override { ResetProgramState(); }
-    std::string Line(int i) const { return port.lines[i].text; }
+#include <gtest/gtest.h>
+#include <string.h>
+#include <string>
+
+class ScreenRing : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ResetProgramState();
+    }
+    void TearDown() override
+    {
+        ResetProgramState();
+    }
+    std::string Line(int i) const
+    {
+        return port.lines[i].text;
+    }
     void Clean()
     {
         for (ScreenLine& l : port.lines)
@@ -45,7 +54,7 @@ TEST_F(ScreenRing, ShowCrLfWritesMarkersWithLfFirstOnTheNewLine)
 TEST_F(ScreenRing, CarriageReturnCutsOldTextAtTheNextStoredCharacter)
 {
     AppendText(&port, "abcde\r", 0);
-    EXPECT_EQ("abcde", Line(0));  // not erased by the CR itself
+    EXPECT_EQ("abcde", Line(0)); // not erased by the CR itself
     AppendText(&port, "xy", 0);
     EXPECT_EQ("xy", Line(0));
 }
