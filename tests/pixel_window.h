@@ -12,6 +12,10 @@ static const COLORREF LitGreen = RGB(128, 255, 128);
 static const COLORREF DarkGrey = RGB(192, 192, 192);
 static const COLORREF HoldBlue = RGB(128, 128, 255);
 
+// A lamp's fill shows just inside its left edge on this line, below the
+// label and above the rounded bottom corners.
+static const int LampFillY = 14;
+
 class PixelWindow
 {
   public:

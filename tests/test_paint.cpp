@@ -106,10 +106,9 @@ class Painting : public testing::Test
         return n;
     }
 
-    // Fill colour of a lamp: left of its label, mid height.
     COLORREF LampFill(int left)
     {
-        return Pixel(left + 1, 9);
+        return Pixel(left + 1, LampFillY);
     }
 
     void Write(const char* text)
@@ -159,7 +158,7 @@ TEST_F(Painting, LitSignalLampsAreGreenWithUpperCaseLabelsDarkOnesGreyAndLowerCa
         int left = SignalLampX[i];
         int right = left + SignalLampWidth[i];
         EXPECT_EQ(lit[i] ? LitGreen : DarkGrey, LampFill(left)) << upper[i];
-        EXPECT_EQ(lit[i] ? LitGreen : DarkGrey, Pixel(right - 2, 9)) << upper[i];
+        EXPECT_EQ(lit[i] ? LitGreen : DarkGrey, Pixel(right - 2, LampFillY)) << upper[i];
         // Black outline on all four sides, nothing outside the rectangle.
         EXPECT_EQ(Black, Pixel(left, 9)) << upper[i];
         EXPECT_EQ(Black, Pixel(right - 1, 9)) << upper[i];
@@ -226,7 +225,7 @@ TEST_F(Painting, HoldWordShowsOnlyHeldLampsAndZeroBlanksTheBand)
 
     const int xoffh = 240 + 146, txim = 240 + 282;
     EXPECT_EQ(HoldBlue, LampFill(xoffh));
-    EXPECT_EQ(HoldBlue, Pixel(xoffh + 48, 9));
+    EXPECT_EQ(HoldBlue, Pixel(xoffh + 48, LampFillY));
     EXPECT_EQ(Black, Pixel(xoffh, 9));
     EXPECT_EQ(HoldBlue, LampFill(txim));
     EXPECT_EQ(Black, Pixel(txim + 39, 9));
@@ -304,7 +303,7 @@ TEST_F(Painting, Window28PixelsHighPaintsLampsAndOneRowWithTheCurrentLine)
     OpenWindow(28);
     Write("older\r\n");
     Write("HHHH");
-    RedrawPort(&port, 0);
+    RedrawPort(&port, 1);
     EXPECT_EQ(DarkGrey, LampFill(SignalLampX[0]));
     EXPECT_EQ(LitGreen, LampFill(SignalLampX[4]));
     EXPECT_TRUE(AllOf(White, 240, 1, 562, 17));
