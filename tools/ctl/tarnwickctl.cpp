@@ -45,12 +45,16 @@
 
 enum ExitCode { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
 
+// --wait: how long boxes and check-row keep looking for what they want.
+static long WaitMs = 0;
+
 static const char UsageText[] =
-    "Usage: tarnwickctl [--port COMn] COMMAND [ARGUMENTS]\n"
+    "Usage: tarnwickctl [--port COMn] [--wait MS] COMMAND [ARGUMENTS]\n"
     "\n"
     "Sends a command to the running Tarnwick (the window of class VantFrame).\n"
     "--port COMn first activates the port window COMn, so that port commands\n"
     "act on that port; without it they act on the active port window.\n"
+    "--wait MS makes boxes wait up to MS ms for a box, and check-row for the text.\n"
     "\n"
     "Commands, by name or by number:\n"
     "  close (200)            close the active port window\n"
@@ -83,16 +87,19 @@ static const char UsageText[] =
     "  quit                   close the frame window, which ends Tarnwick\n"
     "\n"
     "For tests and scripts:\n"
-    "  boxes [--handles]      print the text of each open message box\n"
-    "  dismiss [ok|cancel]    answer every open message box (OK by default)\n"
+    "  boxes [--handles]      print the text of each open message box, a line each\n"
+    "  dismiss [ok|cancel]    answer every open message box (OK by default) and\n"
+    "                         print its text; --handles also prints its handle\n"
     "  type TEXT              type TEXT into the port window (\\r \\n \\t \\xHH \\\\ escapes)\n"
     "  key NAME               press and release a key: return, escape, tab, back,\n"
     "                         a letter or digit, or a virtual-key number\n"
     "  click X Y [right]      click at X,Y in the port window's client area\n"
     "  lamps                  print the lamps of the port window as painted\n"
     "  pixel X Y              print the colour (RRGGBB) at X,Y of the port window\n"
-    "  check-row TEXT [ROW]   compare painted text row ROW (default: the bottom\n"
-    "                         row) with TEXT drawn in the window's font\n"
+    "  check-row TEXT [ROW] [--dump PATH]\n"
+    "                         compare painted text row ROW (default: the bottom\n"
+    "                         row) with TEXT drawn in the window's font; --dump\n"
+    "                         writes both as PATH-shown.ppm and PATH-expected.ppm\n"
     "\n"
     "Exit status: 0 on success, 1 on failure (no Tarnwick running, no such port\n"
     "window, no answer), 2 on a usage error.\n";
@@ -534,35 +541,50 @@ static int ListPorts(const Target& target)
     return EXIT_OK;
 }
 
+static void PrintBox(HWND box, int handles)
+{
+    std::string text = BoxText(box);
+    for (char& c : text) {
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    }
+    if (handles)
+        printf("%08lx\t%s\n", (unsigned long)(ULONG_PTR)box, text.c_str());
+    else
+        printf("%s\n", text.c_str());
+}
+
 static int PrintBoxes(const Target& target, int argc, char** argv)
 {
     int handles = argc > 0 && strcmp(argv[0], "--handles") == 0;
     if (argc > handles)
         return UsageError("boxes takes no arguments but --handles");
-    for (HWND box : ListBoxes(target)) {
-        std::string text = BoxText(box);
-        for (char& c : text) {
-            if (c == '\r' || c == '\n')
-                c = ' ';
-        }
-        if (handles)
-            printf("%08lx\t%s\n", (unsigned long)(ULONG_PTR)box, text.c_str());
-        else
-            printf("%s\n", text.c_str());
+    std::vector<HWND> boxes = ListBoxes(target);
+    for (long waited = 0; boxes.empty() && waited < WaitMs; waited += WAIT_STEP_MS) {
+        Sleep(WAIT_STEP_MS);
+        boxes = ListBoxes(target);
     }
+    for (HWND box : boxes)
+        PrintBox(box, handles);
     return EXIT_OK;
 }
 
 static int DismissBoxes(const Target& target, int argc, char** argv)
 {
-    int button = IDOK;
-    if (argc > 1 || (argc == 1 && _stricmp(argv[0], "ok") != 0 && _stricmp(argv[0], "cancel") != 0))
-        return UsageError("dismiss takes ok or cancel");
-    if (argc == 1 && _stricmp(argv[0], "cancel") == 0)
-        button = IDCANCEL;
+    int handles = 0, button = IDOK;
+    for (int i = 0; i < argc; i++) {
+        if (strcmp(argv[i], "--handles") == 0)
+            handles = 1;
+        else if (_stricmp(argv[i], "ok") == 0)
+            button = IDOK;
+        else if (_stricmp(argv[i], "cancel") == 0)
+            button = IDCANCEL;
+        else
+            return UsageError("dismiss takes [--handles] [ok|cancel]");
+    }
     std::vector<HWND> boxes = ListBoxes(target);
     for (HWND box : boxes) {
-        printf("%s\n", BoxText(box).c_str());
+        PrintBox(box, handles);
         int id = GetDlgItem(box, button) ? button : (GetDlgItem(box, IDOK) ? IDOK : IDCANCEL);
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(box, id));
     }
@@ -806,11 +828,65 @@ static std::vector<DWORD> DrawExpectedRow(const std::string& text, int width)
     return pixels;
 }
 
+static int OverlapFromRowAbove()
+{
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HGDIOBJ oldFont = SelectObject(memory, GetStockObject(SYSTEM_FONT));
+    TEXTMETRICA metrics;
+    ZeroMemory(&metrics, sizeof metrics);
+    GetTextMetricsA(memory, &metrics);
+    SelectObject(memory, oldFont);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    int overlap = metrics.tmHeight - TEXT_ROW_PITCH;
+    return overlap < 0 ? 0 : (overlap > TEXT_ROW_PITCH / 2 ? TEXT_ROW_PITCH / 2 : overlap);
+}
+
+static void WriteImage(const std::string& path, const std::vector<DWORD>& pixels, int width,
+                       int height)
+{
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file)
+        return;
+    fprintf(file, "P6\n%d %d\n255\n", width, height);
+    for (DWORD colour : pixels) {
+        unsigned char rgb[3] = {(unsigned char)(colour >> 16), (unsigned char)(colour >> 8),
+                                (unsigned char)colour};
+        fwrite(rgb, 1, 3, file);
+    }
+    fclose(file);
+}
+
+// Rows are painted from the bottom up in a font taller than the row pitch, so
+// the row above may reach down into a band's top lines; those are skipped.
+static int CountDifferences(const std::vector<DWORD>& shown, const std::vector<DWORD>& expected,
+                            int width, int* first)
+{
+    int differ = 0;
+    *first = -1;
+    for (int y = OverlapFromRowAbove(); y < TEXT_ROW_PITCH; y++) {
+        for (int x = TEXT_LEFT; x < width; x++) {
+            if (shown[y * width + x] != expected[y * width + x]) {
+                if (*first < 0)
+                    *first = x;
+                differ++;
+            }
+        }
+    }
+    return differ;
+}
+
 static int CheckRow(HWND window, int argc, char** argv)
 {
     long row = -1;
+    const char* dump = nullptr;
+    if (argc >= 2 && strcmp(argv[argc - 2], "--dump") == 0) {
+        dump = argv[argc - 1];
+        argc -= 2;
+    }
     if (argc < 1 || argc > 2 || (argc == 2 && !ParseNumber(argv[1], &row)))
-        return UsageError("check-row takes TEXT [ROW]");
+        return UsageError("check-row takes TEXT [ROW] [--dump PATH]");
     RECT client;
     GetClientRect(window, &client);
     int rows = client.bottom / TEXT_ROW_PITCH - 1;
@@ -821,21 +897,22 @@ static int CheckRow(HWND window, int argc, char** argv)
     if (row < 1 || row > rows)
         return Fail("row %ld is not shown; the window shows rows 1 to %d", row, rows);
     int width = client.right;
-    std::vector<DWORD> shown;
-    int status =
-        CaptureClient(window, 0, TEXT_ROW_PITCH * (int)row + 4, width, TEXT_ROW_PITCH, &shown);
-    if (status != EXIT_OK)
-        return status;
     std::vector<DWORD> expected = DrawExpectedRow(argv[0], width);
     int differ = 0, first = -1;
-    for (int y = 0; y < TEXT_ROW_PITCH; y++) {
-        for (int x = TEXT_LEFT; x < width; x++) {
-            if (shown[y * width + x] != expected[y * width + x]) {
-                if (first < 0)
-                    first = x;
-                differ++;
-            }
+    for (long waited = 0;; waited += WAIT_STEP_MS) {
+        std::vector<DWORD> shown;
+        int status =
+            CaptureClient(window, 0, TEXT_ROW_PITCH * (int)row + 4, width, TEXT_ROW_PITCH, &shown);
+        if (status != EXIT_OK)
+            return status;
+        if (dump) {
+            WriteImage(std::string(dump) + "-shown.ppm", shown, width, TEXT_ROW_PITCH);
+            WriteImage(std::string(dump) + "-expected.ppm", expected, width, TEXT_ROW_PITCH);
         }
+        differ = CountDifferences(shown, expected, width, &first);
+        if (!differ || waited >= WaitMs)
+            break;
+        Sleep(WAIT_STEP_MS);
     }
     if (differ) {
         printf("row %ld differs from \"%s\" in %d pixels, first at x %d\n", row, argv[0], differ,
@@ -897,10 +974,14 @@ int main(int argc, char** argv)
 {
     int next = 1;
     const char* portName = nullptr;
-    if (next < argc && strcmp(argv[next], "--port") == 0) {
+    while (next < argc &&
+           (strcmp(argv[next], "--port") == 0 || strcmp(argv[next], "--wait") == 0)) {
         if (next + 1 >= argc)
-            return UsageError("--port needs a port name, e.g. --port COM5");
-        portName = argv[next + 1];
+            return UsageError("%s needs a value", argv[next]);
+        if (strcmp(argv[next], "--port") == 0)
+            portName = argv[next + 1];
+        else if (!ParseNumber(argv[next + 1], &WaitMs) || WaitMs < 0)
+            return UsageError("--wait needs a time in milliseconds");
         next += 2;
     }
     if (next >= argc || strcmp(argv[next], "help") == 0 || strcmp(argv[next], "--help") == 0 ||
