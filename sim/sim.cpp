@@ -160,7 +160,7 @@ DWORD PendingWriteBytes(const Port& p)
         bytes += r->length - r->done;
     for (const Request* r : p.timed)
         if (!r->read)
-            bytes += r->length;
+            bytes += r->length - r->done;
     return bytes;
 }
 
@@ -226,8 +226,12 @@ void AbortRequests(Port& p, HANDLE device, bool reads, bool writes)
         list->swap(kept);
     }
     std::vector<Request*> keptTimed;
-    for (Request* r : p.timed)
-        (matches(r) ? aborted : keptTimed).push_back(r);
+    for (Request* r : p.timed) {
+        if (matches(r))
+            aborted.push_back(r);
+        else
+            keptTimed.push_back(r);
+    }
     p.timed.swap(keptTimed);
     for (Request* r : aborted)
         CompleteRequest(r, STATUS_VALUE_CANCELLED, r->done);
@@ -317,9 +321,7 @@ static void ServiceReads(Port& p)
 
 static void ServiceWrites(Port& p)
 {
-    if (OutputHeld(p))
-        return;
-    while (!p.writes.empty()) {
+    while (!p.writes.empty() && !OutputHeld(p)) {
         Request* r = p.writes.front();
         r->done += (DWORD)p.output.Push(r->data.data() + r->done, r->length - r->done);
         if (r->done < r->length)
@@ -396,6 +398,14 @@ static bool LineActive(const Port& p)
     return (p.output.count > 0 || !p.writes.empty()) && !OutputHeld(p);
 }
 
+static ULONGLONG NextDue(const Port& p)
+{
+    ULONGLONG due = NEVER;
+    for (const Request* r : p.timed)
+        due = std::min(due, r->due);
+    return due;
+}
+
 static void CompleteDueRequests(Port& p)
 {
     for (size_t i = 0; i < p.timed.size();) {
@@ -410,7 +420,7 @@ static void CompleteDueRequests(Port& p)
             memset(r->data.data() + n, 'x', r->delivered - n);
             CompleteRequest(r, 0, r->delivered);
         } else {
-            p.output.Push(r->data.data(), r->length);
+            p.output.Push(r->data.data() + r->done, r->length - r->done);
             CompleteRequest(r, 0, r->length);
         }
     }
@@ -420,11 +430,8 @@ bool CanProgress()
 {
     for (auto& entry : S.ports) {
         const Port& p = *entry.second;
-        if (LineActive(p))
+        if (LineActive(p) || NextDue(p) != NEVER)
             return true;
-        for (const Request* r : p.timed)
-            if (r->due != NEVER)
-                return true;
     }
     return false;
 }
@@ -438,8 +445,7 @@ bool StepTowards(ULONGLONG target)
     for (auto& entry : S.ports) {
         Port& p = *entry.second;
         active = active || LineActive(p);
-        for (const Request* r : p.timed)
-            nextDue = std::min(nextDue, r->due);
+        nextDue = std::min(nextDue, NextDue(p));
     }
     if (nextDue <= S.now) {
         // Requests already due complete before time moves on.

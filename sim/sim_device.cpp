@@ -92,14 +92,16 @@ static BOOL FinishAtOnce(LPOVERLAPPED overlapped, LPDWORD count, DWORD n)
     return TRUE;
 }
 
-static BOOL GoPending(Port& p, Request* r, std::deque<Request*>* queue)
+static BOOL GoPending(Port& p, Request* r)
 {
     r->overlapped->Internal = STATUS_VALUE_PENDING;
     r->overlapped->InternalHigh = 0;
-    if (queue)
-        queue->push_back(r);
-    else
+    if (r->timed)
         p.timed.push_back(r);
+    else if (r->read)
+        p.reads.push_back(r);
+    else
+        p.writes.push_back(r);
     ServiceQueues(p);
     SetLastError(ERROR_IO_PENDING);
     return FALSE;
@@ -203,8 +205,9 @@ static BOOL WINAPI SimReadFile(HANDLE device, LPVOID buffer, DWORD wanted, LPDWO
         r->buffer = out;
         r->delivered = std::min(wanted, p->pendingReadBytes);
         r->data.resize(r->delivered);
+        r->timed = true;
         r->due = p->pendingReadAfter == INFINITE ? NEVER : S.now + p->pendingReadAfter;
-        return GoPending(*p, r, nullptr);
+        return GoPending(*p, r);
     }
     if (p->reads.empty() && p->input.count >= wanted)
         return FinishAtOnce(overlapped, count, (DWORD)p->input.Pop(out, wanted));
@@ -215,7 +218,7 @@ static BOOL WINAPI SimReadFile(HANDLE device, LPVOID buffer, DWORD wanted, LPDWO
     Request* r = NewRequest(true, device, overlapped, wanted);
     r->buffer = out;
     r->data.resize(wanted);
-    return GoPending(*p, r, &p->reads);
+    return GoPending(*p, r);
 }
 
 static BOOL WINAPI SimWriteFile(HANDLE device, LPCVOID data, DWORD length, LPDWORD count,
@@ -232,8 +235,10 @@ static BOOL WINAPI SimWriteFile(HANDLE device, LPCVOID data, DWORD length, LPDWO
         p->pendingWriteArmed = false;
         Request* r = NewRequest(false, device, overlapped, length);
         r->data.assign(bytes, bytes + length);
+        r->timed = true;
         r->due = p->pendingWriteAfter == INFINITE ? NEVER : S.now + p->pendingWriteAfter;
-        return GoPending(*p, r, nullptr);
+        r->done = (DWORD)p->output.Push(bytes, length);
+        return GoPending(*p, r);
     }
     if (p->writes.empty() && !OutputHeld(*p) && p->output.Free() >= length) {
         p->output.Push(bytes, length);
@@ -245,7 +250,7 @@ static BOOL WINAPI SimWriteFile(HANDLE device, LPCVOID data, DWORD length, LPDWO
     }
     Request* r = NewRequest(false, device, overlapped, length);
     r->data.assign(bytes, bytes + length);
-    return GoPending(*p, r, &p->writes);
+    return GoPending(*p, r);
 }
 
 static bool TakeSignal(HANDLE event)

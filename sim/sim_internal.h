@@ -50,7 +50,8 @@ struct Request {
     DWORD length = 0;
     DWORD done = 0;                  // read: bytes staged; write: bytes moved to the queue
     std::vector<unsigned char> data; // read: staged bytes; write: copy of the caller's bytes
-    ULONGLONG due = NEVER;           // timed (injected) requests only
+    bool timed = false;              // injected: completes by the clock
+    ULONGLONG due = NEVER;           // timed requests only
     DWORD delivered = 0;             // timed reads: bytes to complete with
 };
 
@@ -78,6 +79,8 @@ struct Port {
     std::string peerTaken;
     std::deque<Request*> reads;
     std::deque<Request*> writes;
+    // Injected requests that complete by the clock. A timed write's bytes go
+    // to the output queue at once, in issue order; only its completion waits.
     std::vector<Request*> timed;
     std::vector<DWORD> escapes;
     std::vector<DWORD> purges;

@@ -464,6 +464,22 @@ TEST_F(SimTest, InjectedPendingRequestsCompleteOnTheClock)
     EXPECT_EQ(7300u, Sim::Now());
 }
 
+TEST_F(SimTest, AnInjectedPendingWriteSendsAtOnceAndOnlyCompletesLate)
+{
+    Sim::AddPort(2);
+    HANDLE h = Open(2);
+    Sim::NextWritePending(2, 100);
+    OVERLAPPED first = Block();
+    DWORD n;
+    EXPECT_FALSE(Device.WriteFile(h, "A", 1, &n, &first));
+    Write(h, "B");
+    Sim::Advance(3);
+    EXPECT_EQ("AB", Sim::PeerTake(2));
+    EXPECT_EQ(1, Sim::OutstandingRequests(2));
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, Device.WaitForSingleObject(first.hEvent, 1000));
+    EXPECT_EQ(100u, Sim::Now());
+}
+
 TEST_F(SimTest, ShortReadDeliversFewerBytesAtOnce)
 {
     Sim::AddPort(2);
