@@ -69,6 +69,7 @@ class Peer:
         if os.path.lexists(self.link):
             os.unlink(self.link)
         os.symlink(os.ttyname(self.slave), self.link)
+        self.holder = self.hold_terminal(os.ttyname(self.slave))
         self.outgoing = b""
         self.sink = None
         if mode.startswith("sink:"):
@@ -76,6 +77,29 @@ class Peer:
         elif mode.startswith("source:"):
             with open(mode[7:], "rb") as f:
                 self.outgoing = f.read()
+
+    @staticmethod
+    def hold_terminal(path):
+        # A daemon that opens the tty (the wineserver does) would make it
+        # its controlling terminal and get SIGHUP when the master closes. A
+        # helper in a session of its own takes the tty first.
+        ready_r, ready_w = os.pipe()
+        pid = os.fork()
+        if pid == 0:
+            try:
+                os.close(ready_r)
+                os.setsid()
+                fd = os.open(path, os.O_RDWR)
+                os.write(ready_w, b"1")
+                signal.signal(signal.SIGHUP, signal.SIG_IGN)
+                while True:
+                    signal.pause()
+            finally:
+                os._exit(0)
+        os.close(ready_w)
+        os.read(ready_r, 1)
+        os.close(ready_r)
+        return pid
 
     def on_readable(self):
         try:
@@ -96,6 +120,8 @@ class Peer:
         self.outgoing = self.outgoing[sent:]
 
     def close(self):
+        os.kill(self.holder, signal.SIGKILL)
+        os.waitpid(self.holder, 0)
         if os.path.islink(self.link):
             os.unlink(self.link)
         if self.sink:
