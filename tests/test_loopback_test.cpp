@@ -274,6 +274,15 @@ struct HandshakeCase {
     DWORD dtrControl;
 };
 
+static std::vector<DCB> DrivenLineSettings;
+static BOOL(WINAPI* PassEscape)(HANDLE, DWORD);
+
+static BOOL WINAPI RecordSettingsAndEscape(HANDLE device, DWORD function)
+{
+    DrivenLineSettings.push_back(Sim::CommState(5));
+    return PassEscape(device, function);
+}
+
 class LoopbackTestHandshake : public LoopbackTest, public testing::WithParamInterface<HandshakeCase>
 {
 };
@@ -285,8 +294,19 @@ TEST_P(LoopbackTestHandshake, ModesAreSwitchedOffForTheStepsAndRestored)
     dcb.fRtsControl = GetParam().rtsControl;
     dcb.fDtrControl = GetParam().dtrControl;
     Sim::SetCommStateOf(5, dcb);
+    PassEscape = Device.EscapeCommFunction;
     int before = Sim::CallCount(Sim::CALL_SET_COMM_STATE);
+    // Look at the device's settings whenever the test drives a line.
+    DrivenLineSettings.clear();
+    Device.EscapeCommFunction = RecordSettingsAndEscape;
     RunLoopbackTest(port);
+    Device.EscapeCommFunction = PassEscape;
+    ASSERT_EQ(8u, DrivenLineSettings.size());
+    for (const DCB& seen : DrivenLineSettings) {
+        EXPECT_EQ((DWORD)RTS_CONTROL_DISABLE, seen.fRtsControl);
+        EXPECT_EQ((DWORD)DTR_CONTROL_DISABLE, seen.fDtrControl);
+        EXPECT_EQ(dcb.BaudRate, seen.BaudRate);
+    }
     EXPECT_EQ(before + 2, Sim::CallCount(Sim::CALL_SET_COMM_STATE));
     DCB after = Sim::CommState(5);
     EXPECT_EQ(GetParam().rtsControl, after.fRtsControl);
