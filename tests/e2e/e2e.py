@@ -471,10 +471,11 @@ def demo_checks(program, suite):
     def lamps_in_colours():
         program.wait_lamps("COM5", dict(lit_plug, RI="dark"))
         program.wait_lamps("COM6", dict(lit_plug, RI="lit"))
-        colour = program.ctl_ok("--port", "COM5", "pixel", "7", "12").strip()
+        # Below the labels, which have no descenders, a lamp shows only its fill.
+        colour = program.ctl_ok("--port", "COM5", "pixel", "20", "15").strip()
         if colour != "80FF80":
             raise CheckFailed("CTS lamp fill is %s, expected 80FF80 (RGB 128,255,128)" % colour)
-        colour = program.ctl_ok("--port", "COM5", "pixel", "93", "12").strip()
+        colour = program.ctl_ok("--port", "COM5", "pixel", "101", "15").strip()
         if colour != "C0C0C0":
             raise CheckFailed("dark RI lamp fill is %s, expected C0C0C0" % colour)
     suite.check("lamps lit in their colours, RI on the even port", lamps_in_colours)
