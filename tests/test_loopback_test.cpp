@@ -6,6 +6,7 @@
 #include "port/port_record.h"
 #include "port/transfer.h"
 #include "sim/sim.h"
+#include "tests/shell_helpers.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@ class LoopbackTest : public testing::Test
     PortRecord* port = nullptr;
     bool inStorage = false;
     bool destroyed = false;
+    bool ownsMenu = false;
     alignas(PortRecord) unsigned char storage[sizeof(PortRecord)];
 
     void SetUp() override
@@ -36,9 +38,10 @@ class LoopbackTest : public testing::Test
             else
                 delete port;
         }
-        if (AppMenu)
+        if (ownsMenu) {
             DestroyMenu(AppMenu);
-        AppMenu = nullptr;
+            AppMenu = nullptr;
+        }
         ResetProgramState();
     }
 
@@ -90,6 +93,7 @@ class LoopbackTest : public testing::Test
     void MakeMenuWithTestDataChecked()
     {
         AppMenu = CreateMenu();
+        ownsMenu = true;
         AppendMenuA(AppMenu, MF_STRING | MF_CHECKED, CMD_SEND_TEST_DATA, "Send Test Data");
         TestDataOn = 1;
     }
@@ -436,4 +440,82 @@ TEST_F(LoopbackTest, LogOffDeletingTheRecordDuringTheResultBox)
     EXPECT_EQ(2u, recorder.boxes.size());
     EXPECT_EQ(nullptr, PortListHead);
     EXPECT_EQ(0, Sim::OpenHandles());
+}
+
+// --- the same through the real frame and port window ---
+
+class LoopbackTestFrame : public testing::Test
+{
+  protected:
+    SimulatedAdapter adapter;
+    BoxRecorder recorder;
+
+    void SetUp() override
+    {
+        ResetProgramState();
+        StartFrameOnce();
+        ASSERT_TRUE(IsWindow(FrameWindow));
+        Sim::AddPort(5, Sim::WIRE_LOOPBACK_PLUG);
+        ASSERT_NE(nullptr, OpenPortWindow(5));
+    }
+
+    void TearDown() override
+    {
+        CloseAllPortWindows();
+        PumpMessages(200);
+        ResetProgramState();
+    }
+
+    static int AllDeviceCalls()
+    {
+        int total = 0;
+        for (int c = 0; c < Sim::CALL_COUNT; c++)
+            total += Sim::CallCount((Sim::Call)c);
+        return total;
+    }
+
+    // A log-off query at the frame while box number `during` is up.
+    void LogOffDuringBox(size_t during, int* callsAfterLogOff)
+    {
+        recorder.onBox = [this, during, callsAfterLogOff](const ShownBox&) {
+            if (recorder.boxes.size() != during)
+                return;
+            SendMessageA(FrameWindow, WM_QUERYENDSESSION, 0, 0);
+            *callsAfterLogOff = AllDeviceCalls();
+        };
+    }
+};
+
+TEST_F(LoopbackTestFrame, Command225AtTheFrameTestsTheActivePort)
+{
+    SendMessageA(FrameWindow, WM_COMMAND, CMD_LOOPBACK_TEST, 0);
+    EXPECT_EQ((std::vector<std::string>{"Place the loopback plug on COM5",
+                                        "COM5 passed the loopback test."}),
+              recorder.Texts());
+    ASSERT_NE(nullptr, PortListHead);
+    EXPECT_EQ(0, PortListHead->testInProgress);
+}
+
+TEST_F(LoopbackTestFrame, LogOffDuringTheQuestionClosesThePortAndEndsTheTest)
+{
+    int calls = -1;
+    LogOffDuringBox(1, &calls);
+    SendMessageA(FrameWindow, WM_COMMAND, CMD_LOOPBACK_TEST, 0);
+    EXPECT_EQ(1u, recorder.boxes.size());
+    EXPECT_EQ(nullptr, PortListHead);
+    EXPECT_EQ(0, PortWindowCount());
+    EXPECT_EQ(calls, AllDeviceCalls());
+    EXPECT_FALSE(Sim::IsOpen(5));
+}
+
+TEST_F(LoopbackTestFrame, LogOffDuringTheResultBoxClosesThePortSafely)
+{
+    int calls = -1;
+    LogOffDuringBox(2, &calls);
+    SendMessageA(FrameWindow, WM_COMMAND, CMD_LOOPBACK_TEST, 0);
+    EXPECT_EQ(2u, recorder.boxes.size());
+    EXPECT_EQ(nullptr, PortListHead);
+    EXPECT_EQ(0, PortWindowCount());
+    EXPECT_EQ(calls, AllDeviceCalls());
+    EXPECT_FALSE(Sim::IsOpen(5));
 }
