@@ -505,6 +505,7 @@ TEST_F(Transfer, AnAbandonedReadCompletesLaterIntoItsOwnMemory)
     DWORD count = 0;
     EXPECT_EQ(1, ReadPort(p, first, 5, &count));
     EXPECT_EQ(std::vector<std::string>{"ComIn Pending Failed!: 258 ,Wanted: 5"}, boxes.Texts());
+    EXPECT_EQ(open + 1, Sim::OpenHandles()); // its request is kept alive
 
     // The next read gets its own block and bytes.
     Sim::PeerSend(5, "fresh", 5);
@@ -536,4 +537,42 @@ TEST_F(Transfer, ClosingWithAnAbandonedReadAbortsAndFreesIt)
     delete p;
     Forget(p);
     EXPECT_EQ(before, Sim::OpenHandles());
+}
+
+static BOOL(WINAPI* SimCloseHandle)(HANDLE);
+static BOOL(WINAPI* SimPurgeComm)(HANDLE, DWORD);
+static HANDLE StuckDevice;
+static BOOL WINAPI CloseAllButTheStuckDevice(HANDLE h)
+{
+    return h == StuckDevice ? TRUE : SimCloseHandle(h);
+}
+static BOOL WINAPI PurgeNothing(HANDLE, DWORD)
+{
+    return TRUE;
+}
+
+TEST_F(Transfer, ARequestTheDeviceStillHoldsAfterCloseIsNeverFreed)
+{
+    int before = Sim::OpenHandles();
+    PortRecord* p = Open("COM5");
+    Sim::NextReadPending(5, 5, READ_WAIT_MS + 5000);
+    char buffer[8];
+    DWORD count = 0;
+    EXPECT_EQ(1, ReadPort(p, buffer, 5, &count));
+
+    // A driver that neither aborts nor closes: the request stays its.
+    StuckDevice = p->device;
+    SimCloseHandle = Device.CloseHandle;
+    SimPurgeComm = Device.PurgeComm;
+    Device.CloseHandle = CloseAllButTheStuckDevice;
+    Device.PurgeComm = PurgeNothing;
+    delete p;
+    Forget(p);
+    Device.CloseHandle = SimCloseHandle;
+    Device.PurgeComm = SimPurgeComm;
+    EXPECT_EQ(before + 2, Sim::OpenHandles()); // the device and the request's event
+
+    Sim::Advance(10000); // the late completion lands in memory still allocated for it
+    Device.CloseHandle(StuckDevice);
+    EXPECT_EQ(before + 1, Sim::OpenHandles());
 }
