@@ -429,6 +429,15 @@ def real_checks(program, peers, suite):
         program.answer_box("Port failed to open.")
     suite.check("missing port gives the two boxes", missing_port)
 
+    def ctl_errors():
+        status, _, errors = program.ctl("--port", "COM9", "clear-screen")
+        if status != 1 or "COM9 has no port window" not in errors:
+            raise CheckFailed("tarnwickctl on a port with no window: %d %r" % (status, errors))
+        status, _, errors = program.ctl("no-such-command")
+        if status != 2:
+            raise CheckFailed("an unknown command gave status %d" % status)
+    suite.check("tarnwickctl reports a port with no window", ctl_errors)
+
     def modem_box_count():
         program.expect_no_boxes()
         modem = [t for t in program.seen_boxes.values() if t == MODEM_BOX]
@@ -446,6 +455,12 @@ def real_checks(program, peers, suite):
             path = peers.path(name)
             wait_until(lambda: not holders_of(path), "%s (%s) to be released" % (name, path), 5)
     suite.check("closing the frame with ports open exits 0 and releases every pty", close_frame)
+
+    def nothing_running():
+        status, _, errors = program.ctl("tile")
+        if status != 1 or "no Tarnwick is running" not in errors:
+            raise CheckFailed("tarnwickctl with no Tarnwick: %d %r" % (status, errors))
+    suite.check("tarnwickctl reports that no Tarnwick is running", nothing_running)
 
 
 def run_demo(args, session, suite):
