@@ -126,7 +126,7 @@ class Painting : public testing::Test
     PortRecord port;
 };
 
-TEST(LampLayout, SignalAndHoldRowsHaveTheirPositionsAndWidths)
+TEST(PaintLayout, SignalAndHoldRowsHaveTheirPositionsAndWidths)
 {
     LayoutLampRows();
     const int signalX[] = {5, 37, 69, 91, 118, 150, 182};
