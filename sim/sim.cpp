@@ -553,6 +553,11 @@ void ConnectNullModem(int a, int b)
 {
     AddPort(a, WIRE_NONE);
     AddPort(b, WIRE_NONE);
+    for (int end : {a, b}) {
+        Port* old = FindPort(FindPort(end)->nullModemPeer);
+        if (old)
+            old->nullModemPeer = 0;
+    }
     FindPort(a)->nullModemPeer = b;
     FindPort(b)->nullModemPeer = a;
 }

@@ -196,8 +196,9 @@ static BOOL WINAPI SimReadFile(HANDLE device, LPVOID buffer, DWORD wanted, LPDWO
     StartRequest(*p, overlapped);
     if (p->shortReadArmed) {
         p->shortReadArmed = false;
-        DWORD n = std::min(wanted, p->shortReadBytes);
-        return FinishAtOnce(overlapped, count, (DWORD)p->input.Pop(out, n));
+        DWORD n = (DWORD)p->input.Pop(out, std::min(wanted, p->shortReadBytes));
+        ServiceQueues(*p);
+        return FinishAtOnce(overlapped, count, n);
     }
     if (p->pendingReadArmed && overlapped) {
         p->pendingReadArmed = false;
@@ -209,8 +210,11 @@ static BOOL WINAPI SimReadFile(HANDLE device, LPVOID buffer, DWORD wanted, LPDWO
         r->due = p->pendingReadAfter == INFINITE ? NEVER : S.now + p->pendingReadAfter;
         return GoPending(*p, r);
     }
-    if (p->reads.empty() && p->input.count >= wanted)
-        return FinishAtOnce(overlapped, count, (DWORD)p->input.Pop(out, wanted));
+    if (p->reads.empty() && p->input.count >= wanted) {
+        p->input.Pop(out, wanted);
+        ServiceQueues(*p);
+        return FinishAtOnce(overlapped, count, wanted);
+    }
     if (!overlapped) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

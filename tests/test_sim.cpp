@@ -360,6 +360,24 @@ TEST_F(SimTest, XoffHoldsOutputByEscapeAndByReceivedCharacter)
     EXPECT_TRUE(Device.GetOverlappedResult(h, &o, &n, FALSE));
 }
 
+TEST_F(SimTest, ReceiverFlowControlSendsXoffBeforeOverflowAndXonAfterReading)
+{
+    Sim::AddPort(4);
+    HANDLE h = Open(4);
+    DCB d = Sim::CommState(4);
+    d.fInX = TRUE;
+    ASSERT_TRUE(Device.SetCommState(h, &d));
+    std::string burst(4096 - 512, 'i');
+    Sim::PeerSend(4, burst.data(), (DWORD)burst.size());
+    EXPECT_EQ("\x13", Sim::PeerTake(4));
+    EXPECT_EQ(0x10u, Sim::HoldFlagsOf(4));
+    Read(h, 1000);
+    EXPECT_EQ("", Sim::PeerTake(4));
+    Read(h, 600);
+    EXPECT_EQ("\x11", Sim::PeerTake(4));
+    EXPECT_EQ(0u, Sim::HoldFlagsOf(4));
+}
+
 // --- overlapped completion ---
 
 TEST_F(SimTest, WriteBeyondTheOutputQueueCompletesAsTheLineDrains)
