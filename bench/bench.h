@@ -11,6 +11,8 @@ class PortRecord;
 
 double WallSeconds();
 double CpuSeconds();
+// The main thread's time on the CPU from Linux, in ns steps; -1 when unknown.
+double ThreadCpuSeconds();
 
 // A shown top-level window of a class with its own drawing surface, the
 // size a port window has with 35 text rows.

@@ -38,9 +38,12 @@ int main(int argc, char** argv)
     InstallBoxCounter();
     LayoutLampRows();
     RegisterBenchWindowClass();
-    printf("Tarnwick benchmark%s (MB = 10^6 bytes; CPU = user + kernel time of this process,\n"
-           "the X server and wineserver not included; wall = elapsed time)\n",
-           quick ? ", quick run" : "");
+    printf(
+        "Tarnwick benchmark%s\n"
+        "MB = 10^6 bytes. CPU = GetProcessTimes user + kernel of this process (Wine counts it\n"
+        "in 10 ms steps); thread = the main thread's CPU time from Linux schedstat (ns). Neither\n"
+        "includes the X server, wineserver or Wine's desktop process. wall = elapsed time.\n",
+        quick ? ", quick run" : "");
     if (Selected(only, "append"))
         RunAppendBenchmarks(quick);
     if (Selected(only, "paint"))

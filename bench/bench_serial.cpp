@@ -13,22 +13,24 @@
 struct SerialFigures {
     double wall;
     double cpu;
+    double threadCpu;
     ULONGLONG bytes;
     int polls;
     ULONGLONG largestPoll;
+    bool complete;
 };
 
 static void PrintSerialRow(const char* label, const SerialFigures& f, ULONGLONG wanted)
 {
     char figure[160];
-    if (f.bytes < wanted)
+    if (!f.complete)
         snprintf(figure, sizeof figure, "INCOMPLETE: %llu of %llu bytes in %.2f s",
                  (unsigned long long)f.bytes, (unsigned long long)wanted, f.wall);
     else
         snprintf(figure, sizeof figure,
-                 "%6.2f s  %6.2f MB/s  CPU %5.1f %%  %d polls, up to %llu B/poll", f.wall,
-                 f.bytes / f.wall / 1e6, 100.0 * f.cpu / f.wall, f.polls,
-                 (unsigned long long)f.largestPoll);
+                 "%6.2f s  %5.2f MB/s  CPU %5.1f %% (thread %5.1f %%)  %d polls, <= %llu B/poll",
+                 f.wall, f.bytes / f.wall / 1e6, 100.0 * f.cpu / f.wall,
+                 100.0 * f.threadCpu / f.wall, f.polls, (unsigned long long)f.largestPoll);
     printf("  %-44s %s\n", label, figure);
     fflush(stdout);
 }
@@ -40,6 +42,7 @@ static SerialFigures ReadBackToBack(ULONGLONG until)
     ULONGLONG before = BytesReadTotal();
     double wallStart = WallSeconds();
     double cpuStart = CpuSeconds();
+    double threadStart = ThreadCpuSeconds();
     while (BytesReadTotal() < until && f.wall < SERIAL_PHASE_LIMIT_S) {
         ULONGLONG previous = BytesReadTotal();
         PollAllPorts();
@@ -50,7 +53,9 @@ static SerialFigures ReadBackToBack(ULONGLONG until)
         f.wall = WallSeconds() - wallStart;
     }
     f.cpu = CpuSeconds() - cpuStart;
+    f.threadCpu = ThreadCpuSeconds() - threadStart;
     f.bytes = BytesReadTotal() - before;
+    f.complete = BytesReadTotal() >= until;
     return f;
 }
 
@@ -62,6 +67,7 @@ static SerialFigures ReadOnTimer(ULONGLONG until)
     UINT_PTR timer = SetTimer(nullptr, 0, 0, nullptr);
     double wallStart = WallSeconds();
     double cpuStart = CpuSeconds();
+    double threadStart = ThreadCpuSeconds();
     MSG message;
     while (BytesReadTotal() < until && f.wall < SERIAL_PHASE_LIMIT_S &&
            GetMessageA(&message, nullptr, 0, 0) > 0) {
@@ -79,8 +85,10 @@ static SerialFigures ReadOnTimer(ULONGLONG until)
         f.wall = WallSeconds() - wallStart;
     }
     f.cpu = CpuSeconds() - cpuStart;
+    f.threadCpu = ThreadCpuSeconds() - threadStart;
     KillTimer(nullptr, timer);
     f.bytes = BytesReadTotal() - before;
+    f.complete = BytesReadTotal() >= until;
     return f;
 }
 

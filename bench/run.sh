@@ -18,7 +18,8 @@ cmake --build "$dir" --target tarnwick-bench >/dev/null
 prefix="$PWD/$dir/wineprefix"
 [ -f "$prefix/system.reg" ] || tools/wine-prefix.sh "$prefix" >/dev/null 2>&1
 . tools/wine-session.sh
-wine_session_start "$prefix"
+# The session's wineserver keeps these descriptors; keep its messages out of the table.
+wine_session_start "$prefix" >/dev/null 2>&1
 data="$(mktemp /tmp/tarnwick-bench.XXXXXX)"
 trap 'rm -f "$data"; wine_session_stop' EXIT
 
@@ -37,4 +38,4 @@ PYTHON
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(wine --version)"
 echo "load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 python3 tools/pty-peer.py --prefix "$prefix" --port "com42=source:$data" -- \
-    wine "$dir/bench/tarnwick-bench.exe" $quick --serial COM42 $phase_bytes | tr -d '\r'
+    wine "$dir/bench/tarnwick-bench.exe" $quick --serial COM42 $phase_bytes | stdbuf -oL tr -d '\r'
