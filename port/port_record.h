@@ -72,6 +72,9 @@ public:
     IoRequest* abandoned;
     // Set while GetCommModemStatus keeps failing, so its box is shown once.
     int modemStatusFailing;
+    // Transfer calls whose failure run has had its box (FAILING_* bits of
+    // port/transfer.cpp); a success of the same call clears its bit.
+    unsigned failingSites;
 };
 
 extern PortRecord* PortListHead;

@@ -13,6 +13,15 @@
 // memory up for lost.
 #define SETTLE_WAIT_MS 1000
 
+// A device that keeps failing would raise the same box at every poll. Each of
+// these calls shows its box once per run of failures on a port; the run ends
+// when the same call succeeds there. Time-outs are not runs: each request
+// that waits in vain is reported.
+#define FAILING_WRITE 0x1
+#define FAILING_WRITE_RESULT 0x2
+#define FAILING_READ 0x4
+#define FAILING_READ_RESULT 0x8
+
 // One overlapped request with everything the device may touch while it is
 // outstanding: its block, its own event and its own bytes. A request the
 // device still holds is never freed and never reused.
@@ -104,6 +113,27 @@ void ReportCommError(const char* prefix, int code, const char* secondText, int s
     ShowMessageBox(FrameWindow, text, nullptr, MB_ICONQUESTION);
 }
 
+// Answers whether this failure starts a run, and marks the run begun.
+static bool StartsFailureRun(PortRecord* port, unsigned site)
+{
+    if (port->failingSites & site)
+        return false;
+    port->failingSites |= site;
+    return true;
+}
+
+static void EndFailureRun(PortRecord* port, unsigned site)
+{
+    port->failingSites &= ~site;
+}
+
+static void ReportFailure(PortRecord* port, unsigned site, const char* prefix, int code,
+                          const char* secondText, int secondCode)
+{
+    if (StartsFailureRun(port, site))
+        ReportCommError(prefix, code, secondText, secondCode);
+}
+
 static HANDLE CreateBlockEvent(const char* failureText)
 {
     HANDLE event = Device.CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -144,8 +174,9 @@ int OpenPort(PortRecord* port, const char* name)
 }
 
 // Waits for the write the previous call left outstanding. Returns the box
-// text prefix and code to report, or a null prefix when it completed well.
-static const char* FinishPendingWrite(PortRecord* port, int* code)
+// text prefix and code to report, or a null prefix when it completed well;
+// `site` is the failure run it belongs to, 0 for a time-out.
+static const char* FinishPendingWrite(PortRecord* port, int* code, unsigned* site)
 {
     IoRequest* request = port->pendingWrite;
     port->pendingWrite = nullptr;
@@ -161,6 +192,7 @@ static const char* FinishPendingWrite(PortRecord* port, int* code)
     DWORD sent = 0;
     if (Device.GetOverlappedResult(port->device, &request->block, &sent, FALSE)) {
         FreeRequest(request);
+        EndFailureRun(port, FAILING_WRITE_RESULT);
         return nullptr;
     }
     *code = (int)GetLastError();
@@ -169,6 +201,7 @@ static const char* FinishPendingWrite(PortRecord* port, int* code)
         return "Timeout Comout GetOverLappedResult:";
     }
     FreeRequest(request);
+    *site = FAILING_WRITE_RESULT;
     return "Error Comout GetOverLappedResult:";
 }
 
@@ -179,8 +212,9 @@ int WritePort(PortRecord* port, const void* data, DWORD length)
     ReapAbandonedRequests(port);
     if (port->writePending) {
         int code = 0;
-        const char* failure = FinishPendingWrite(port, &code);
-        if (failure) {
+        unsigned site = 0;
+        const char* failure = FinishPendingWrite(port, &code, &site);
+        if (failure && (site == 0 || StartsFailureRun(port, site))) {
             // The box runs a message loop that may close this port.
             RecordWatch watch;
             WatchRecord(&watch, port);
@@ -192,21 +226,23 @@ int WritePort(PortRecord* port, const void* data, DWORD length)
     }
     IoRequest* request = NewRequest(length);
     if (!request) {
-        ReportCommError("Com Write Error:", (int)GetLastError(), nullptr, 0);
+        ReportFailure(port, FAILING_WRITE, "Com Write Error:", (int)GetLastError(), nullptr, 0);
         return 0;
     }
     memcpy(request->bytes, data, length);
     DWORD written = 0;
     if (Device.WriteFile(port->device, request->bytes, length, &written, &request->block)) {
         FreeRequest(request);
+        EndFailureRun(port, FAILING_WRITE | FAILING_WRITE_RESULT);
         return 0;
     }
     DWORD code = GetLastError();
     if (code != ERROR_IO_PENDING) {
         FreeRequest(request);
-        ReportCommError("Com Write Error:", (int)code, nullptr, 0);
+        ReportFailure(port, FAILING_WRITE, "Com Write Error:", (int)code, nullptr, 0);
         return 0;
     }
+    EndFailureRun(port, FAILING_WRITE);
     // A write issued from inside a box of an earlier write may still be
     // tracked; it stays alive until it completes.
     if (port->pendingWrite)
@@ -229,13 +265,15 @@ int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count)
     ReapAbandonedRequests(port);
     IoRequest* request = NewRequest(wanted);
     if (!request) {
-        ReportCommError("Error On Read!:", (int)GetLastError(), ",Wanted:", (int)wanted);
+        ReportFailure(port, FAILING_READ, "Error On Read!:", (int)GetLastError(),
+                      ",Wanted:", (int)wanted);
         return 1;
     }
     DWORD got = 0;
     if (Device.ReadFile(port->device, request->bytes, wanted, &got, &request->block)) {
         DeliverRead(request, buffer, got, count);
         FreeRequest(request);
+        EndFailureRun(port, FAILING_READ | FAILING_READ_RESULT);
         if (*count != wanted)
             ReportCommError("ComRead Error B Bytes, got:", (int)*count, ",Wanted:", (int)wanted);
         return 0;
@@ -243,9 +281,10 @@ int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count)
     DWORD code = GetLastError();
     if (code != ERROR_IO_PENDING) {
         FreeRequest(request);
-        ReportCommError("Error On Read!:", (int)code, ",Wanted:", (int)wanted);
+        ReportFailure(port, FAILING_READ, "Error On Read!:", (int)code, ",Wanted:", (int)wanted);
         return 1;
     }
+    EndFailureRun(port, FAILING_READ);
     DWORD wait = Device.WaitForSingleObject(request->block.hEvent, READ_WAIT_MS);
     if (wait != WAIT_OBJECT_0) {
         AbandonRequest(port, request);
@@ -260,10 +299,12 @@ int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count)
             ReportCommError("Timeout Comin GetOverLappedResult:", (int)code, nullptr, 0);
         } else {
             FreeRequest(request);
-            ReportCommError("Error Comin GetOverLappedResult:", (int)code, nullptr, 0);
+            ReportFailure(port, FAILING_READ_RESULT, "Error Comin GetOverLappedResult:", (int)code,
+                          nullptr, 0);
         }
         return 1;
     }
+    EndFailureRun(port, FAILING_READ_RESULT);
     DeliverRead(request, buffer, got, count);
     FreeRequest(request);
     if (*count == wanted)
