@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "app/frame.h"
+
+#include <windows.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
 {

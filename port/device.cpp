@@ -1,9 +1,9 @@
 #include "port/device.h"
 
 const DeviceTable SystemDevice = {
-    CreateFileA,    ReadFile,     WriteFile,    GetOverlappedResult, WaitForSingleObject,
-    CreateEventA,   CloseHandle,  ClearCommError, GetCommModemStatus, EscapeCommFunction,
-    DeviceIoControl, PurgeComm,   GetCommState, SetCommState,        Sleep,
+    CreateFileA,     ReadFile,    WriteFile,      GetOverlappedResult, WaitForSingleObject,
+    CreateEventA,    CloseHandle, ClearCommError, GetCommModemStatus,  EscapeCommFunction,
+    DeviceIoControl, PurgeComm,   GetCommState,   SetCommState,        Sleep,
 };
 
 DeviceTable Device = SystemDevice;

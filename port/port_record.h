@@ -29,10 +29,11 @@ struct PaintedLineStatus {
 
 struct IoRequest;
 
-class PortRecord {
-public:
+class PortRecord
+{
+  public:
     PortRecord();
-    ~PortRecord();  // ClosePortRecord
+    ~PortRecord(); // ClosePortRecord
     PortRecord(const PortRecord&) = delete;
     PortRecord& operator=(const PortRecord&) = delete;
 

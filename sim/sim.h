@@ -11,18 +11,18 @@
 // Failures are reported as the system would: the call returns FALSE (or
 // INVALID_HANDLE_VALUE, WAIT_FAILED...) after SetLastError(code).
 #pragma once
-#include <windows.h>
-
 #include <string>
 #include <vector>
+#include <windows.h>
 
-namespace Sim {
+namespace Sim
+{
 
 enum Wiring {
-    WIRE_NONE,              // nothing connected; the peer functions below act as the far end
-    WIRE_LOOPBACK_PLUG,     // TX to RX, RTS to CTS, DTR to DSR and CD
-    WIRE_LOOPBACK_PLUG_RI,  // the same, with RTS also to RI
-    WIRE_DATA_ONLY,         // TX to RX, no signal loops
+    WIRE_NONE,             // nothing connected; the peer functions below act as the far end
+    WIRE_LOOPBACK_PLUG,    // TX to RX, RTS to CTS, DTR to DSR and CD
+    WIRE_LOOPBACK_PLUG_RI, // the same, with RTS also to RI
+    WIRE_DATA_ONLY,        // TX to RX, no signal loops
 };
 
 enum Call {
@@ -72,27 +72,28 @@ void Advance(DWORD ms);
 ULONGLONG Now();
 
 // --- the far end of a WIRE_NONE port ---
-void PeerSend(int number, const void* data, DWORD length);  // arrives in the input queue
-std::string PeerTake(int number);                           // bytes the port put on the line
-void SetPeerSignals(int number, DWORD modemStatusBits);     // MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON
-void InjectLineErrors(int number, DWORD ceBits);            // reported by the next ClearCommError
+void PeerSend(int number, const void* data, DWORD length); // arrives in the input queue
+std::string PeerTake(int number);                          // bytes the port put on the line
+void SetPeerSignals(int number,
+                    DWORD modemStatusBits);      // MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON
+void InjectLineErrors(int number, DWORD ceBits); // reported by the next ClearCommError
 
 // --- read-back of the device's state ---
 bool IsOpen(int number);
-DWORD OutputLines(int number);  // 0x01 DTR, 0x02 RTS, as the line is driven now
+DWORD OutputLines(int number); // 0x01 DTR, 0x02 RTS, as the line is driven now
 bool BreakOn(int number);
 bool LoopbackOn(int number);
 DWORD InputQueue(int number);
-DWORD OutputQueue(int number);  // bytes accepted but not yet on the line, pending writes included
+DWORD OutputQueue(int number); // bytes accepted but not yet on the line, pending writes included
 DWORD HoldFlagsOf(int number);
-DWORD LostBytes(int number);    // input overruns
+DWORD LostBytes(int number); // input overruns
 DCB CommState(int number);
-void SetCommStateOf(int number, const DCB& dcb);  // as if another program had set it
-int OpenHandles();              // devices and events the simulator has handed out and not closed
-int OutstandingRequests(int number);  // reads and writes issued, not yet completed or aborted
-int CallCount(Call call, int number = 0);  // number 0: every port and handle
-std::vector<DWORD> Escapes(int number);    // EscapeCommFunction codes in order
-std::vector<DWORD> Purges(int number);     // PurgeComm flags in order
+void SetCommStateOf(int number, const DCB& dcb); // as if another program had set it
+int OpenHandles(); // devices and events the simulator has handed out and not closed
+int OutstandingRequests(int number);      // reads and writes issued, not yet completed or aborted
+int CallCount(Call call, int number = 0); // number 0: every port and handle
+std::vector<DWORD> Escapes(int number);   // EscapeCommFunction codes in order
+std::vector<DWORD> Purges(int number);    // PurgeComm flags in order
 
 // --- fault injection; number 0 means any port ---
 // The next `times` calls (-1: every call until ClearFaults) fail with `error`.
@@ -113,4 +114,4 @@ void NextReadPending(int number, DWORD delivered, DWORD afterMs);
 // only by purge or close), whatever the queue holds.
 void NextWritePending(int number, DWORD afterMs);
 
-}  // namespace Sim
+} // namespace Sim

@@ -1,15 +1,14 @@
 // Shared helpers for the test programs.
 #pragma once
-#include <windows.h>
-
 #include <functional>
 #include <string>
 #include <vector>
+#include <windows.h>
 
 struct ShownBox {
     HWND owner;
     std::string text;
-    std::string caption;  // "(null)" when no caption was passed
+    std::string caption; // "(null)" when no caption was passed
     UINT style;
 };
 
@@ -17,8 +16,9 @@ struct ShownBox {
 // next value of `answers` (IDOK once they run out) and runs `onBox`, if set,
 // while the box would be up: that is where a test injects what a user or the
 // system could do during a modal box.
-class BoxRecorder {
-public:
+class BoxRecorder
+{
+  public:
     BoxRecorder();
     ~BoxRecorder();
     std::vector<ShownBox> boxes;
@@ -29,8 +29,9 @@ public:
 
 // Installs the simulated adapter for the lifetime of the object, with a fresh
 // state, and restores the operating system's device functions afterwards.
-class SimulatedAdapter {
-public:
+class SimulatedAdapter
+{
+  public:
     SimulatedAdapter();
     ~SimulatedAdapter();
 };

@@ -1,10 +1,10 @@
 #include "view/screen.h"
 
-#include <stdio.h>
-#include <string.h>
-
 #include "app/state.h"
 #include "port/port_record.h"
+
+#include <stdio.h>
+#include <string.h>
 
 static void AdvanceLine(PortRecord* port)
 {
