@@ -5,6 +5,7 @@
 // memory, so a record touched after its window closed fails loudly.
 #include "app/commands.h"
 #include "dialogs/dialogs.h"
+#include "dialogs/line_settings.h"
 #include "port/poll.h"
 #include "tests/reliability_support.h"
 #include "view/paint.h"
@@ -421,3 +422,78 @@ INSTANTIATE_TEST_SUITE_P(
                     ModalCase{LOOPBACK_RESULT, WM_CLOSE, "LoopbackResultClose"},
                     ModalCase{LOOPBACK_RESULT, WM_QUERYENDSESSION, "LoopbackResultLogOff"}),
     [](const testing::TestParamInfo<ModalCase>& info) { return std::string(info.param.name); });
+
+// --- 6. hostile dialog input ---
+
+typedef ReliabilityTest ReliabilityDialogInput;
+
+static std::string TypedQuantity;
+static std::string FirstPortItem;
+static int DialogsActedOn;
+static int AcceptedLength;
+
+// Types into the quantity field key by key, as a user would, while the
+// dialog's own message loop runs, then presses OK.
+static void CALLBACK TypeIntoOpenPorts(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND dialog = FindWindowA("#32770", "Open Ports");
+    if (!dialog)
+        return;
+    KillTimer(nullptr, timer);
+    DialogsActedOn++;
+    HWND from = GetDlgItem(dialog, IDC_FROM_PORT);
+    int index = (int)SendMessageA(from, CB_ADDSTRING, 0, (LPARAM)FirstPortItem.c_str());
+    SendMessageA(from, CB_SETCURSEL, (WPARAM)index, 0);
+    HWND edit = FindWindowExA(GetDlgItem(dialog, IDC_QUANTITY), nullptr, "Edit", nullptr);
+    SetWindowTextA(edit, "");
+    for (char c : TypedQuantity)
+        SendMessageA(edit, WM_CHAR, (WPARAM)(unsigned char)c, 0);
+    AcceptedLength = GetWindowTextLengthA(edit);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 (LPARAM)GetDlgItem(dialog, IDOK));
+}
+
+TEST_F(ReliabilityDialogInput, HostileQuantitiesTypedWhilePortsRunShowOnlyTheirBoxes)
+{
+    Sim::AddPorts(5, 2);
+    Sim::AddPort(7);
+    ASSERT_TRUE(OpenPortWindow(5));
+    ASSERT_TRUE(OpenPortWindow(6));
+    Command(CMD_SEND_TEST_DATA);
+    struct Case {
+        std::string quantity;
+        const char* firstPort;
+        Texts boxes;
+    };
+    // From the highest port number a saturated quantity is one port long.
+    const Texts lastPortMissing = {"Error from CreateFile: 2 COM2147483647 0",
+                                   "Port failed to open."};
+    const Case cases[] = {
+        {"2147483647", "COM2147483647", lastPortMissing},
+        {"99999999999999999999", "COM2147483647", lastPortMissing},
+        {std::string(57, '9'), "COM2147483647", lastPortMissing},
+        {std::string(300, '9'), "COM2147483647", lastPortMissing},
+        {"-5", "COM7", {}},
+        {"", "COM7", {}},
+        {"-2147483648", "COM7", {}},
+        {"1", "COM7", {}},
+    };
+    for (const Case& c : cases) {
+        boxes.boxes.clear();
+        TypedQuantity = c.quantity;
+        FirstPortItem = c.firstPort;
+        DialogsActedOn = 0;
+        SetTimer(nullptr, 0, 1, TypeIntoOpenPorts);
+        Command(CMD_OPEN_PORTS);
+        EXPECT_EQ(1, DialogsActedOn) << c.quantity.size() << " characters";
+        EXPECT_EQ(c.boxes, boxes.Texts()) << c.quantity;
+        printf("[ figures ] %u characters typed, %d taken by the field, boxes %s\n",
+               (unsigned)c.quantity.size(), AcceptedLength,
+               testing::PrintToString(boxes.Texts()).c_str());
+    }
+    EXPECT_TRUE(Sim::IsOpen(7));
+    EXPECT_EQ(3, PortWindowCount());
+    Ticks(20, 20);
+    EXPECT_EQ(Texts{}, boxes.Texts());
+    EXPECT_FALSE(Sim::PeerTake(5).empty());
+}
