@@ -13,8 +13,8 @@ PortRecord::PortRecord()
       signalLampCount(6), inputSignals(0), outputSignals(SIGNAL_DTR | SIGNAL_RTS),
       paintedInputSignals(255), paintedOutputSignals(255), windowDirty(0), paintedLine(0),
       currentLine(0), currentColumn(0), clientWidth(0), clientHeight(0), createdTicks(0), mouseX(0),
-      mouseY(0), writePending(0), pendingWrite(nullptr), abandoned(nullptr), modemStatusFailing(0),
-      failingSites(0)
+      mouseY(0), writePending(0), pendingWrite(nullptr), abandoned(nullptr), keptRead(nullptr),
+      keptWrite(nullptr), modemStatusFailing(0), failingSites(0)
 {
     name[0] = 0;
     receiveBuffer[0] = 0;

@@ -71,6 +71,9 @@ class PortRecord
     // any request whose wait ran out. The transfer layer owns these.
     IoRequest* pendingWrite;
     IoRequest* abandoned;
+    // Requests kept for reuse by the next read and write (transfer layer).
+    IoRequest* keptRead;
+    IoRequest* keptWrite;
     // Set while GetCommModemStatus keeps failing, so its box is shown once.
     int modemStatusFailing;
     // Transfer calls whose failure run has had its box (FAILING_* bits of

@@ -22,14 +22,25 @@
 #define FAILING_READ 0x4
 #define FAILING_READ_RESULT 0x8
 
+// Room of the request each port keeps for its reads: a whole receive chunk.
+#define CACHED_READ_BYTES RECEIVE_BUFFER_SIZE
+
 // One overlapped request with everything the device may touch while it is
-// outstanding: its block, its own event and its own bytes. A request the
-// device still holds is never freed and never reused.
+// outstanding: its block, its event and its own bytes. A request the device
+// still holds is never freed and never reused.
+//
+// Each port keeps one read and one write request for reuse, so a busy port
+// allocates nothing per transfer. A kept request borrows the event of the
+// port's own block (`home`); a kept request that is abandoned takes that
+// event with it and the port gets a fresh one.
 struct IoRequest {
     OVERLAPPED block;
     IoRequest* next;
     DWORD length;
+    DWORD capacity;
     unsigned char* bytes;
+    OVERLAPPED* home;
+    int busy;
 };
 
 static IoRequest* NewRequest(DWORD length)
@@ -42,21 +53,91 @@ static IoRequest* NewRequest(DWORD length)
     request->block.hEvent = event;
     request->next = nullptr;
     request->length = length;
-    request->bytes = new unsigned char[length ? length : 1];
+    request->capacity = length ? length : 1;
+    request->bytes = new unsigned char[request->capacity];
+    request->home = nullptr;
+    request->busy = 1;
     return request;
 }
 
 static void FreeRequest(IoRequest* request)
 {
-    Device.CloseHandle(request->block.hEvent);
+    if (!request->home)
+        Device.CloseHandle(request->block.hEvent);
     delete[] request->bytes;
     delete request;
 }
 
-static void AbandonRequest(PortRecord* port, IoRequest* request)
+// The port's kept request for one direction, ready for `length` bytes; a
+// request of its own when the kept one is busy or the port has no event to
+// lend.
+static IoRequest* TakeRequest(IoRequest** kept, OVERLAPPED* home, DWORD length, DWORD room)
 {
+    IoRequest* request = *kept;
+    if (request && request->busy)
+        return NewRequest(length);
+    if (!request) {
+        if (!home->hEvent)
+            return NewRequest(length);
+        request = new IoRequest;
+        request->next = nullptr;
+        request->capacity = 0;
+        request->bytes = nullptr;
+        request->home = home;
+        *kept = request;
+    }
+    if (request->capacity < length || !request->bytes) {
+        delete[] request->bytes;
+        request->capacity = length > room ? length : room;
+        request->bytes = new unsigned char[request->capacity];
+    }
+    memset(&request->block, 0, sizeof request->block);
+    request->block.hEvent = home->hEvent;
+    request->length = length;
+    request->busy = 1;
+    return request;
+}
+
+// For a request the device has finished with.
+static void ReturnRequest(IoRequest* request)
+{
+    if (request->home)
+        request->busy = 0;
+    else
+        FreeRequest(request);
+}
+
+// A kept request leaves the port's keeping with the event it borrowed; the
+// port's block gets a fresh event (none when closing) for the next one.
+static void DisownRequest(PortRecord* port, IoRequest* request, bool replaceEvent)
+{
+    if (!request->home)
+        return;
+    if (port->keptRead == request)
+        port->keptRead = nullptr;
+    if (port->keptWrite == request)
+        port->keptWrite = nullptr;
+    request->home->hEvent =
+        replaceEvent ? Device.CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
+    request->home = nullptr;
+}
+
+static void AbandonRequest(PortRecord* port, IoRequest* request, bool replaceEvent = true)
+{
+    DisownRequest(port, request, replaceEvent);
     request->next = port->abandoned;
     port->abandoned = request;
+}
+
+// Kept requests that are not outstanding; their events belong to the port.
+static void FreeKeptRequest(IoRequest** kept)
+{
+    IoRequest* request = *kept;
+    *kept = nullptr;
+    if (!request)
+        return;
+    delete[] request->bytes;
+    delete request;
 }
 
 static bool RequestSignalled(IoRequest* request, DWORD ms)
@@ -88,7 +169,7 @@ static void ReapAbandonedRequests(PortRecord* port)
 void ReleaseOutstandingIo(PortRecord* port)
 {
     if (port->pendingWrite)
-        AbandonRequest(port, port->pendingWrite);
+        AbandonRequest(port, port->pendingWrite, false);
     port->pendingWrite = nullptr;
     port->writePending = 0;
     IoRequest* request = port->abandoned;
@@ -101,6 +182,8 @@ void ReleaseOutstandingIo(PortRecord* port)
             FreeRequest(request);
         request = next;
     }
+    FreeKeptRequest(&port->keptRead);
+    FreeKeptRequest(&port->keptWrite);
 }
 
 void ReportCommError(const char* prefix, int code, const char* secondText, int secondCode)
@@ -191,7 +274,7 @@ static const char* FinishPendingWrite(PortRecord* port, int* code, unsigned* sit
     }
     DWORD sent = 0;
     if (Device.GetOverlappedResult(port->device, &request->block, &sent, FALSE)) {
-        FreeRequest(request);
+        ReturnRequest(request);
         EndFailureRun(port, FAILING_WRITE_RESULT);
         return nullptr;
     }
@@ -200,7 +283,7 @@ static const char* FinishPendingWrite(PortRecord* port, int* code, unsigned* sit
         AbandonRequest(port, request);
         return "Timeout Comout GetOverLappedResult:";
     }
-    FreeRequest(request);
+    ReturnRequest(request);
     *site = FAILING_WRITE_RESULT;
     return "Error Comout GetOverLappedResult:";
 }
@@ -224,7 +307,7 @@ int WritePort(PortRecord* port, const void* data, DWORD length)
                 return 0;
         }
     }
-    IoRequest* request = NewRequest(length);
+    IoRequest* request = TakeRequest(&port->keptWrite, &port->writeBlock, length, 1);
     if (!request) {
         ReportFailure(port, FAILING_WRITE, "Com Write Error:", (int)GetLastError(), nullptr, 0);
         return 0;
@@ -232,13 +315,13 @@ int WritePort(PortRecord* port, const void* data, DWORD length)
     memcpy(request->bytes, data, length);
     DWORD written = 0;
     if (Device.WriteFile(port->device, request->bytes, length, &written, &request->block)) {
-        FreeRequest(request);
+        ReturnRequest(request);
         EndFailureRun(port, FAILING_WRITE | FAILING_WRITE_RESULT);
         return 0;
     }
     DWORD code = GetLastError();
     if (code != ERROR_IO_PENDING) {
-        FreeRequest(request);
+        ReturnRequest(request);
         ReportFailure(port, FAILING_WRITE, "Com Write Error:", (int)code, nullptr, 0);
         return 0;
     }
@@ -263,7 +346,7 @@ static void DeliverRead(IoRequest* request, void* buffer, DWORD got, DWORD* coun
 int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count)
 {
     ReapAbandonedRequests(port);
-    IoRequest* request = NewRequest(wanted);
+    IoRequest* request = TakeRequest(&port->keptRead, &port->readBlock, wanted, CACHED_READ_BYTES);
     if (!request) {
         ReportFailure(port, FAILING_READ, "Error On Read!:", (int)GetLastError(),
                       ",Wanted:", (int)wanted);
@@ -272,7 +355,7 @@ int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count)
     DWORD got = 0;
     if (Device.ReadFile(port->device, request->bytes, wanted, &got, &request->block)) {
         DeliverRead(request, buffer, got, count);
-        FreeRequest(request);
+        ReturnRequest(request);
         EndFailureRun(port, FAILING_READ | FAILING_READ_RESULT);
         if (*count != wanted)
             ReportCommError("ComRead Error B Bytes, got:", (int)*count, ",Wanted:", (int)wanted);
@@ -280,7 +363,7 @@ int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count)
     }
     DWORD code = GetLastError();
     if (code != ERROR_IO_PENDING) {
-        FreeRequest(request);
+        ReturnRequest(request);
         ReportFailure(port, FAILING_READ, "Error On Read!:", (int)code, ",Wanted:", (int)wanted);
         return 1;
     }
@@ -298,7 +381,7 @@ int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count)
             AbandonRequest(port, request);
             ReportCommError("Timeout Comin GetOverLappedResult:", (int)code, nullptr, 0);
         } else {
-            FreeRequest(request);
+            ReturnRequest(request);
             ReportFailure(port, FAILING_READ_RESULT, "Error Comin GetOverLappedResult:", (int)code,
                           nullptr, 0);
         }
@@ -306,7 +389,7 @@ int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count)
     }
     EndFailureRun(port, FAILING_READ_RESULT);
     DeliverRead(request, buffer, got, count);
-    FreeRequest(request);
+    ReturnRequest(request);
     if (*count == wanted)
         return 0;
     DWORD delivered = *count;

@@ -4,6 +4,7 @@
 #include "view/screen.h"
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <string.h>
 #include <string>
 
@@ -146,4 +147,18 @@ TEST_F(ScreenRing, ScreenNeverHoldsControlBytesAfterRandomData)
     EXPECT_GE(port.currentLine, 0);
     EXPECT_LT(port.currentLine, 35);
     EXPECT_LT(port.currentColumn, 80);
+}
+
+TEST_F(ScreenRing, EveryEscapedByteReadsAsItsHexValue)
+{
+    for (int value = 0; value < 256; value++) {
+        if (value == '\n' || value == '\r' || (value >= 0x20 && value <= 0x80))
+            continue;
+        unsigned char byte = (unsigned char)value;
+        AppendText(&port, "\n", 1);
+        AppendText(&port, &byte, 1);
+        char expected[8];
+        snprintf(expected, sizeof expected, "<%xH>", value);
+        EXPECT_EQ(expected, Line(port.currentLine)) << "byte " << value;
+    }
 }

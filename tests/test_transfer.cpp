@@ -378,6 +378,63 @@ TEST_F(Transfer, AWriteIssuedFromInsideTheTimeoutBoxIsKeptUntilDone)
     EXPECT_EQ(std::vector<std::string>{"ComOut Pending Failed, stat:258"}, boxes.Texts());
 }
 
+// --- Kept requests ---
+
+TEST_F(Transfer, ABusyPortReadsAndWritesWithoutCreatingEvents)
+{
+    PortRecord* p = Open("COM5");
+    int open = Sim::OpenHandles();
+    SimCreateEvent = Device.CreateEventA;
+    Device.CreateEventA = CreateEventFailingOne;
+    EventCalls = 0;
+    FailingEventCall = 0;
+    std::string sent;
+    for (int i = 0; i < 50; i++) {
+        std::string chunk(1 + i * 40, (char)('a' + i % 26));
+        Sim::PeerSend(5, chunk.data(), (DWORD)chunk.size());
+        std::string got(chunk.size(), '#');
+        DWORD count = 0;
+        EXPECT_EQ(0, ReadPort(p, &got[0], (DWORD)got.size(), &count));
+        EXPECT_EQ(chunk, got);
+        std::string line(1 + (i * 7) % 30, (char)('A' + i % 26));
+        WritePort(p, line.data(), (DWORD)line.size());
+        sent += line;
+    }
+    Device.CreateEventA = SimCreateEvent;
+    EXPECT_EQ(0, EventCalls);
+    EXPECT_EQ(open, Sim::OpenHandles());
+    EXPECT_EQ(sent, Line(5));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(Transfer, AReadAfterAnAbandonedOneDoesNotShareItsEvent)
+{
+    PortRecord* p = Open("COM5");
+    int open = Sim::OpenHandles();
+    HANDLE portEvent = p->readBlock.hEvent;
+    Sim::NextReadPending(5, 5, READ_WAIT_MS + 10000);
+    char first[8];
+    DWORD count = 0;
+    EXPECT_EQ(1, ReadPort(p, first, 5, &count));
+    // The abandoned request took the port's event; the port has a fresh one.
+    EXPECT_NE(portEvent, p->readBlock.hEvent);
+    EXPECT_NE(nullptr, p->readBlock.hEvent);
+    EXPECT_EQ(open + 1, Sim::OpenHandles());
+
+    // A read that goes pending and completes in time waits on the new event.
+    Sim::NextReadPending(5, 5, 100);
+    Sim::PeerSend(5, "fresh", 5);
+    char second[8] = {0};
+    EXPECT_EQ(0, ReadPort(p, second, 5, &count));
+    EXPECT_EQ(std::string("fresh"), std::string(second, 5));
+    Sim::Advance(20000);
+    Sim::PeerSend(5, "later", 5);
+    EXPECT_EQ(0, ReadPort(p, second, 5, &count));
+    EXPECT_EQ(std::string("later"), std::string(second, 5));
+    EXPECT_EQ(open, Sim::OpenHandles());
+    EXPECT_EQ(1u, boxes.boxes.size());
+}
+
 // --- ReadPort ---
 
 TEST_F(Transfer, QueuedBytesAreReadAtOnce)

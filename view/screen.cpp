@@ -3,7 +3,6 @@
 #include "app/state.h"
 #include "port/port_record.h"
 
-#include <stdio.h>
 #include <string.h>
 
 static void AdvanceLine(PortRecord* port)
@@ -34,6 +33,18 @@ static void StoreMarker(PortRecord* port, const char* marker)
         StoreByte(port, (unsigned char)*marker);
 }
 
+// "<%xH>" without the formatter: markers are most of what random data shows.
+static void StoreByteMarker(PortRecord* port, unsigned char byte)
+{
+    static const char Digits[] = "0123456789abcdef";
+    StoreByte(port, '<');
+    if (byte >= 0x10)
+        StoreByte(port, (unsigned char)Digits[byte >> 4]);
+    StoreByte(port, (unsigned char)Digits[byte & 0x0F]);
+    StoreByte(port, 'H');
+    StoreByte(port, '>');
+}
+
 void AppendText(PortRecord* port, const void* text, int count)
 {
     if (!port || !text)
@@ -53,9 +64,7 @@ void AppendText(PortRecord* port, const void* text, int count)
             port->currentColumn = 0;
             port->lines[port->currentLine].dirty = 1;
         } else if (byte < 0x20 || byte > 0x80) {
-            char marker[8];
-            snprintf(marker, sizeof marker, "<%xH>", byte);
-            StoreMarker(port, marker);
+            StoreByteMarker(port, byte);
         } else {
             StoreByte(port, byte);
         }
