@@ -5,7 +5,9 @@
 #include "view/paint.h"
 #include "view/screen.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <string.h>
 #include <string>
 #include <vector>
@@ -396,4 +398,145 @@ TEST_F(Painting, ARecordWithoutAWindowIsNotPainted)
     port.clientHeight = 100;
     RedrawPort(&port, 1);
     EXPECT_EQ(255, port.paintedInputSignals);
+}
+
+// --- Moving the ring on ---
+
+class MovedRing : public Painting
+{
+  protected:
+    // The text rows as shown, read in one copy of the window.
+    std::vector<DWORD> TextArea(int rows)
+    {
+        int height = RowTop(rows) + 14 - 18;
+        HDC dc = GetDC(window);
+        HDC memory = CreateCompatibleDC(dc);
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = WindowWidth;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, WindowWidth, height, dc, 0, 18, SRCCOPY);
+        GdiFlush();
+        std::vector<DWORD> pixels((DWORD*)bits, (DWORD*)bits + WindowWidth * height);
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+        DeleteDC(memory);
+        ReleaseDC(window, dc);
+        return pixels;
+    }
+
+    // Paints incrementally, then checks the result against a full repaint.
+    void ExpectIncrementalEqualsForced(int rows)
+    {
+        RedrawPort(&port, 0);
+        EXPECT_EQ(port.currentLine, port.paintedLine);
+        std::vector<DWORD> painted = TextArea(rows);
+        RedrawPort(&port, 1);
+        std::vector<DWORD> forced = TextArea(rows);
+        ASSERT_EQ(forced.size(), painted.size());
+        int differing = 0;
+        for (size_t i = 0; i < forced.size(); i++)
+            differing += forced[i] != painted[i];
+        EXPECT_EQ(0, differing);
+        EXPECT_GT(std::count(forced.begin(), forced.end(), 0u), 50);
+    }
+
+    // Descenders reach below a row's band into the next one.
+    void WriteLines(int count, const char* tag)
+    {
+        for (int i = 0; i < count; i++) {
+            char text[96];
+            snprintf(text, sizeof text, "\r\n%s %d: jumpy quail gypsy jig, pyg Qq Jj yy gg", tag,
+                     i);
+            Write(text);
+        }
+    }
+};
+
+TEST_F(MovedRing, SeveralLineFeedsWithTextLookLikeAFullRepaint)
+{
+    const int rows = 11;
+    OpenWindow(14 * (rows + 1));
+    WriteLines(20, "before");
+    RedrawPort(&port, 1);
+    WriteLines(3, "after");
+    Write("partial current line gjpqy");
+    ExpectIncrementalEqualsForced(rows);
+    WriteLines(1, "one more");
+    ExpectIncrementalEqualsForced(rows);
+}
+
+TEST_F(MovedRing, ModifiedLinesAboveAreRepaintedInTheirNewRows)
+{
+    const int rows = 11;
+    OpenWindow(14 * (rows + 1));
+    WriteLines(15, "before");
+    Write(" and more");
+    RedrawPort(&port, 1);
+    Write(" then the current line grows ggg"); // becomes a line above
+    int older = (port.currentLine + SCREEN_LINES - 4) % SCREEN_LINES;
+    strcpy(port.lines[older].text, "rewritten yyyy");
+    port.lines[older].dirty = 1;
+    WriteLines(2, "after");
+    ExpectIncrementalEqualsForced(rows);
+}
+
+TEST_F(MovedRing, MoreLinesThanTheRingHoldsRepaintEveryRow)
+{
+    const int rows = 11;
+    OpenWindow(14 * (rows + 1));
+    WriteLines(10, "before");
+    RedrawPort(&port, 1);
+    WriteLines(SCREEN_LINES + 2, "after"); // 37 lines: the ring looks moved by 2
+    ExpectIncrementalEqualsForced(rows);
+    WriteLines(rows + 1, "again"); // more than the rows shown
+    ExpectIncrementalEqualsForced(rows);
+}
+
+TEST_F(MovedRing, TallWindowMovesOnlyTheRingRows)
+{
+    const int rows = 37;
+    OpenWindow(14 * (rows + 1));
+    WriteLines(40, "before");
+    RedrawPort(&port, 1);
+    WriteLines(4, "after");
+    ExpectIncrementalEqualsForced(rows);
+    EXPECT_TRUE(AllOf(White, 10, RowTop(1), 200, RowTop(3)));
+}
+
+TEST_F(MovedRing, RowsMovedFromUnderACoveringWindowAreRepainted)
+{
+    const int rows = 11;
+    OpenWindow(14 * (rows + 1));
+    WriteLines(20, "before");
+    RedrawPort(&port, 1);
+    RECT frame;
+    GetWindowRect(window, &frame);
+    // Covers rows 5 to 7 across the whole width.
+    HWND cover = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "", WS_POPUP | WS_VISIBLE, frame.left,
+                                 frame.top + RowTop(5), WindowWidth, 14 * 3, nullptr, nullptr,
+                                 GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(nullptr, cover);
+    PixelWindow::Pump();
+    WriteLines(2, "after");
+    RedrawPort(&port, 0);
+    // Rows 3 and 4 now hold lines that were under the cover.
+    std::vector<DWORD> painted = TextArea(rows);
+    RedrawPort(&port, 1);
+    std::vector<DWORD> forced = TextArea(rows);
+    DestroyWindow(cover);
+    PixelWindow::Pump();
+    int top = RowTop(5) - 18, bottom = RowTop(8) - 18;
+    int differing = 0;
+    for (int y = 0; y < (int)forced.size() / WindowWidth; y++)
+        for (int x = 0; x < WindowWidth; x++)
+            if ((y < top || y >= bottom) &&
+                forced[y * WindowWidth + x] != painted[y * WindowWidth + x])
+                differing++;
+    EXPECT_EQ(0, differing);
 }

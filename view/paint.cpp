@@ -148,15 +148,33 @@ static void PaintHoldRow(HDC surface, PortRecord* port)
     port->paintedStatus.outQueue = port->lineStatus.cbOutQue;
 }
 
+static int RowTop(int row)
+{
+    return TEXT_ROW_HEIGHT * row + 4;
+}
+
 static void PaintTextRow(HDC surface, int row, const char* text)
 {
-    int top = TEXT_ROW_HEIGHT * row + 4;
+    int top = RowTop(row);
     SelectObject(surface, GetStockObject(WHITE_PEN));
     SelectObject(surface, GetStockObject(WHITE_BRUSH));
     Rectangle(surface, TEXT_LEFT, top, TEXT_RIGHT, top + 14);
     int length = text ? (int)strlen(text) : 0;
     if (length > 0)
         TextOutA(surface, TEXT_LEFT, top, text, length);
+}
+
+// Writes a row's text with only the part inside `band` drawn. The font is
+// taller than a row, so a row's text reaches into the top of the row below.
+static void PaintClippedText(HDC surface, int row, const char* text, int band)
+{
+    int length = (int)strlen(text);
+    if (length == 0)
+        return;
+    int saved = SaveDC(surface);
+    IntersectClipRect(surface, TEXT_LEFT, RowTop(band), TEXT_RIGHT, RowTop(band) + 14);
+    TextOutA(surface, TEXT_LEFT, RowTop(row), text, length);
+    RestoreDC(surface, saved);
 }
 
 // Rows above the 35th have no line of their own: they stay blank rather
@@ -179,6 +197,83 @@ static void PaintTextRows(HDC surface, PortRecord* port, int rows, int forced)
     }
 }
 
+static int PreviousLine(int line, int steps)
+{
+    return ((line - steps) % SCREEN_LINES + SCREEN_LINES) % SCREEN_LINES;
+}
+
+// Moves the shown rows of the ring (`first` to `rows`) up by `shift` rows.
+// Marks the rows whose old pixels could not be copied (the window is
+// partly covered) in `repaint`, indexed by row - first. False when nothing
+// moved.
+static bool ScrollRingRows(HDC surface, int first, int rows, int shift, unsigned char* repaint)
+{
+    RECT ring = {TEXT_LEFT, RowTop(first), TEXT_RIGHT, RowTop(rows) + 14};
+    HRGN uncopied = CreateRectRgn(0, 0, 0, 0);
+    if (!uncopied)
+        return false;
+    bool moved = ScrollDC(surface, 0, -TEXT_ROW_HEIGHT * shift, &ring, &ring, uncopied, nullptr);
+    if (moved) {
+        RECT box;
+        if (GetRgnBox(uncopied, &box) != NULLREGION) {
+            for (int row = first; row <= rows; row++) {
+                RECT band = {TEXT_LEFT, RowTop(row), TEXT_RIGHT, RowTop(row) + 14};
+                if (RectInRegion(uncopied, &band))
+                    repaint[row - first] = 1;
+            }
+        }
+    }
+    DeleteObject(uncopied);
+    return moved;
+}
+
+// The ring moved on by `shift` lines since the last paint, fewer than the
+// rows shown: the rows still shown are moved up on the surface and only
+// rows that differ from a full repaint are painted. Those are the rows of
+// changed lines and the rows just below them (a row's text reaches into the
+// row below), the top row (it came with the text of a line now gone above
+// it) and rows the surface could not copy. False when nothing was moved.
+static bool PaintMovedTextRows(HDC surface, PortRecord* port, int rows, int shift)
+{
+    int first = rows - SCREEN_LINES + 1;
+    if (first < 1)
+        first = 1;
+    unsigned char repaint[SCREEN_LINES];
+    memset(repaint, 0, sizeof repaint);
+    int offset = first; // repaint[] is indexed by row - offset
+    if (!ScrollRingRows(surface, first, rows, shift, repaint))
+        return false;
+    repaint[0] = 1;
+    for (int row = first; row <= rows; row++) {
+        const ScreenLine& line = port->lines[PreviousLine(port->currentLine, rows - row)];
+        if (line.dirty)
+            repaint[row - offset] = 1;
+    }
+    for (int row = rows; row > first; row--)
+        if (repaint[row - 1 - offset])
+            repaint[row - offset] = 1;
+    for (int row = rows; row >= first; row--) {
+        if (!repaint[row - offset])
+            continue;
+        ScreenLine& line = port->lines[PreviousLine(port->currentLine, rows - row)];
+        line.dirty = 0;
+        if (row < rows && !repaint[row + 1 - offset]) {
+            // Only this row's own band: the row below keeps its pixels.
+            int saved = SaveDC(surface);
+            IntersectClipRect(surface, TEXT_LEFT, RowTop(row), TEXT_RIGHT, RowTop(row) + 14);
+            PaintTextRow(surface, row, line.text);
+            RestoreDC(surface, saved);
+        } else {
+            PaintTextRow(surface, row, line.text);
+        }
+        if (row > first && !repaint[row - 1 - offset])
+            PaintClippedText(surface, row - 1,
+                             port->lines[PreviousLine(port->currentLine, rows - row + 1)].text,
+                             row);
+    }
+    return true;
+}
+
 void RedrawPort(PortRecord* port, int forced)
 {
     // Without a window GetDC would hand out the whole screen.
@@ -198,11 +293,18 @@ void RedrawPort(PortRecord* port, int forced)
     if (forced || HoldFlags(port->lineStatus) != port->paintedStatus.holdFlags)
         PaintHoldRow(surface, port);
     int textForced = forced;
+    bool textPainted = false;
     if (port->paintedLine != port->currentLine) {
+        int shift = PreviousLine(port->currentLine, port->paintedLine);
         port->paintedLine = port->currentLine;
-        textForced = 1;
+        int shown = rows < SCREEN_LINES ? rows : SCREEN_LINES;
+        if (!forced && shift < shown)
+            textPainted = PaintMovedTextRows(surface, port, rows, shift);
+        if (!textPainted)
+            textForced = 1;
     }
-    PaintTextRows(surface, port, rows, textForced);
+    if (!textPainted)
+        PaintTextRows(surface, port, rows, textForced);
     ReleaseDC(port->window, surface);
 }
 
