@@ -3,6 +3,7 @@
 set -e
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
+tools/lint.sh
 tools/build.sh
 . tools/wine-session.sh
 wine_session_start "$PWD/build/wineprefix"

@@ -674,7 +674,7 @@ static int PressKey(HWND window, int argc, char** argv)
     LPARAM scan = (LPARAM)MapVirtualKeyA(key, MAPVK_VK_TO_VSC) << 16;
     // The program's own message loop turns the key-down into WM_CHAR.
     PostMessageA(window, WM_KEYDOWN, key, scan | 1);
-    PostMessageA(window, WM_KEYUP, key, scan | 1 | (1L << 30) | (1L << 31));
+    PostMessageA(window, WM_KEYUP, key, scan | 1 | (LPARAM)0xC0000000u);
     return EXIT_OK;
 }
 
