@@ -19,6 +19,8 @@ double ThreadCpuSeconds();
 void RegisterBenchWindowClass();
 HWND CreateBenchWindow(int x, int y);
 void AttachBenchWindow(PortRecord* port, int index);
+// Tiled as the frame tiles 64 port windows in 1280 x 1024: 8 x 8, 160 x 120.
+void AttachTiledBenchWindow(PortRecord* port, int index);
 void DetachBenchWindow(PortRecord* port);
 void PumpMessages();
 

@@ -115,13 +115,32 @@ void RegisterBenchWindowClass()
     RegisterClassA(&windowClass);
 }
 
-HWND CreateBenchWindow(int x, int y)
+static HWND CreateSizedBenchWindow(int x, int y, int width, int height)
 {
-    HWND window = CreateWindowExA(0, "TarnwickBenchPort", "bench", WS_POPUP | WS_VISIBLE, x, y,
-                                  BENCH_CLIENT_WIDTH, BENCH_CLIENT_HEIGHT, nullptr, nullptr,
-                                  GetModuleHandleA(nullptr), nullptr);
+    HWND window =
+        CreateWindowExA(0, "TarnwickBenchPort", "bench", WS_POPUP | WS_VISIBLE, x, y, width, height,
+                        nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     PumpMessages();
     return window;
+}
+
+HWND CreateBenchWindow(int x, int y)
+{
+    return CreateSizedBenchWindow(x, y, BENCH_CLIENT_WIDTH, BENCH_CLIENT_HEIGHT);
+}
+
+static void TakeClientSize(PortRecord* port)
+{
+    RECT client;
+    GetClientRect(port->window, &client);
+    port->clientWidth = client.right;
+    port->clientHeight = client.bottom;
+}
+
+void AttachTiledBenchWindow(PortRecord* port, int index)
+{
+    port->window = CreateSizedBenchWindow((index % 8) * 160, (index / 8) * 120, 160, 120);
+    TakeClientSize(port);
 }
 
 // Cascaded like MDI children: the newest fully visible, the others partly covered.
