@@ -68,7 +68,7 @@ static void DrainInput(PortRecord* port, DWORD queued, RecordWatch* watch)
 
 static void ServiceWatchedPort(PortRecord* port, RecordWatch* watch)
 {
-    // Counts stay 0 when the line status could not be read: no pattern, no drain.
+    // Counts are 0 when the line status could not be read: nothing is drained.
     QueueCounts counts = {0, 0};
     PollLineStatus(port, &counts);
     if (watch->closed)
