@@ -337,6 +337,23 @@ TEST_F(Painting, TextRowsMoveUpOneRowAfterALineFeed)
     EXPECT_TRUE(AllOf(White, 10, RowTop(rows), 200, RowTop(rows) + 10));
 }
 
+TEST_F(Painting, TextBelowTheBottomRowGoesWhenItsLineMovesUp)
+{
+    OpenWindow(14 * 5 + 10); // 10 pixels of client below the bottom row's band
+    Write("gjpqy gjpqy gjpqy");
+    RedrawPort(&port, 1);
+    const int below = RowTop(4) + 14;
+    ASSERT_LT(below, screen.ClientHeight());
+    // The bottom row's descenders reach below its band...
+    ASSERT_FALSE(AllOf(White, 10, below, 200, below + 3));
+
+    Write("\r\n");
+    RedrawPort(&port, 0);
+    // ...and do not stay behind under the new, empty bottom row (whose top
+    // two lines hold the descenders of the row above).
+    EXPECT_TRUE(AllOf(White, 10, RowTop(4) + 2, 200, screen.ClientHeight()));
+}
+
 TEST_F(Painting, OnlyDirtyLinesAreRepaintedWhileTheCurrentLineStays)
 {
     OpenWindow(14 * 5);

@@ -153,12 +153,14 @@ static int RowTop(int row)
     return TEXT_ROW_HEIGHT * row + 4;
 }
 
-static void PaintTextRow(HDC surface, int row, const char* text)
+// `bottom`, when below the row's band, extends the white band down to it: the
+// bottom row's text reaches below its band, where no other row would wipe it.
+static void PaintTextRow(HDC surface, int row, const char* text, int bottom = 0)
 {
     int top = RowTop(row);
     SelectObject(surface, GetStockObject(WHITE_PEN));
     SelectObject(surface, GetStockObject(WHITE_BRUSH));
-    Rectangle(surface, TEXT_LEFT, top, TEXT_RIGHT, top + 14);
+    Rectangle(surface, TEXT_LEFT, top, TEXT_RIGHT, bottom > top + 14 ? bottom : top + 14);
     int length = text ? (int)strlen(text) : 0;
     if (length > 0)
         TextOutA(surface, TEXT_LEFT, top, text, length);
@@ -191,7 +193,7 @@ static void PaintTextRows(HDC surface, PortRecord* port, int rows, int forced)
         ScreenLine& screenLine = port->lines[line];
         if (screenLine.dirty || forced) {
             screenLine.dirty = 0;
-            PaintTextRow(surface, row, screenLine.text);
+            PaintTextRow(surface, row, screenLine.text, row == rows ? port->clientHeight : 0);
         }
         line = line == 0 ? SCREEN_LINES - 1 : line - 1;
     }
@@ -264,7 +266,7 @@ static bool PaintMovedTextRows(HDC surface, PortRecord* port, int rows, int shif
             PaintTextRow(surface, row, line.text);
             RestoreDC(surface, saved);
         } else {
-            PaintTextRow(surface, row, line.text);
+            PaintTextRow(surface, row, line.text, row == rows ? port->clientHeight : 0);
         }
         if (row > first && !repaint[row - 1 - offset])
             PaintClippedText(surface, row - 1,
