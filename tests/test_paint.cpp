@@ -354,6 +354,25 @@ TEST_F(Painting, TextBelowTheBottomRowGoesWhenItsLineMovesUp)
     EXPECT_TRUE(AllOf(White, 10, RowTop(4) + 2, 200, screen.ClientHeight()));
 }
 
+TEST_F(Painting, ALineWiderThanTheWindowShowsAsTheWholeLineClipped)
+{
+    OpenWindow(14 * 3);
+    std::string line;
+    for (int i = 0; i < 79; i++) // far wider than the window, and no wrap
+        line += (char)('A' + i % 26);
+    Write(line.c_str());
+    RedrawPort(&port, 1);
+    const int top = RowTop(2);
+    std::vector<COLORREF> painted = Area(0, top, WindowWidth, top + 14);
+
+    HDC dc = GetDC(window);
+    RECT band = {10, top, 1600, top + 14};
+    FillRect(dc, &band, (HBRUSH)GetStockObject(WHITE_BRUSH));
+    TextOutA(dc, 10, top, line.c_str(), (int)line.size());
+    ReleaseDC(window, dc);
+    EXPECT_EQ(Area(0, top, WindowWidth, top + 14), painted);
+}
+
 TEST_F(Painting, OnlyDirtyLinesAreRepaintedWhileTheCurrentLineStays)
 {
     OpenWindow(14 * 5);

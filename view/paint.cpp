@@ -153,6 +153,26 @@ static int RowTop(int row)
     return TEXT_ROW_HEIGHT * row + 4;
 }
 
+// Writes a row's text, leaving out the characters that lie wholly to the
+// right of what the surface can show: the system would clip them anyway, but
+// only after the cost of drawing them, and a narrow window shows few of its 80.
+static void DrawRowText(HDC surface, int top, const char* text, int length)
+{
+    RECT visible;
+    int shown = GetClipBox(surface, &visible);
+    if (shown == NULLREGION || (shown != ERROR && visible.right <= TEXT_LEFT))
+        return;
+    if (shown != ERROR) {
+        int fit = 0;
+        SIZE extent;
+        if (GetTextExtentExPointA(surface, text, length, visible.right - TEXT_LEFT, &fit, nullptr,
+                                  &extent) &&
+            fit + 1 < length)
+            length = fit + 1; // the character cut by the edge still shows in part
+    }
+    TextOutA(surface, TEXT_LEFT, top, text, length);
+}
+
 // `bottom`, when below the row's band, extends the white band down to it: the
 // bottom row's text reaches below its band, where no other row would wipe it.
 static void PaintTextRow(HDC surface, int row, const char* text, int bottom = 0)
@@ -163,7 +183,7 @@ static void PaintTextRow(HDC surface, int row, const char* text, int bottom = 0)
     Rectangle(surface, TEXT_LEFT, top, TEXT_RIGHT, bottom > top + 14 ? bottom : top + 14);
     int length = text ? (int)strlen(text) : 0;
     if (length > 0)
-        TextOutA(surface, TEXT_LEFT, top, text, length);
+        DrawRowText(surface, top, text, length);
 }
 
 // Writes a row's text with only the part inside `band` drawn. The font is
@@ -175,7 +195,7 @@ static void PaintClippedText(HDC surface, int row, const char* text, int band)
         return;
     int saved = SaveDC(surface);
     IntersectClipRect(surface, TEXT_LEFT, RowTop(band), TEXT_RIGHT, RowTop(band) + 14);
-    TextOutA(surface, TEXT_LEFT, RowTop(row), text, length);
+    DrawRowText(surface, RowTop(row), text, length);
     RestoreDC(surface, saved);
 }
 
