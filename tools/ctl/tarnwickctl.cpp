@@ -11,6 +11,10 @@
 #include <vector>
 #include <windows.h>
 
+// The program's own identifiers: command numbers and dialog controls.
+#include "app/commands.h"
+#include "dialogs/line_settings.h"
+
 #define FRAME_CLASS "VantFrame"
 #define PORT_CLASS "VantDraw"
 #define DIALOG_CLASS "#32770"
@@ -19,20 +23,6 @@
 #define ANSWER_TIMEOUT_MS 5000
 #define APPEAR_TIMEOUT_MS 10000
 #define WAIT_STEP_MS 20
-
-#define CMD_OPEN_PORTS 40001
-#define IDC_BAUD 1003
-#define IDC_DATA_BITS 1004
-#define IDC_FROM_PORT 1005
-#define IDC_QUANTITY 1006
-#define IDC_PARITY 1008
-#define IDC_STOP_BITS 1009
-#define IDC_RTS 1010
-#define IDC_DTR 1011
-#define IDC_RX_XONXOFF 1012
-#define IDC_CTS_FLOW 1013
-#define IDC_DSR_FLOW 1014
-#define IDC_TX_XONXOFF 1015
 
 #define TEXT_ROW_PITCH 14
 #define TEXT_LEFT 10
@@ -112,15 +102,23 @@ struct NamedCommand {
 };
 
 static const NamedCommand Commands[] = {
-    {"close", 200, 0, 0},         {"exit", 201, 1, 1},
-    {"show-crlf", 202, 0, 0},     {"tile", 203, 0, 0},
-    {"cascade", 204, 0, 0},       {"arrange-icons", 205, 0, 0},
-    {"close-all", 206, 0, 0},     {"send-test-data", 213, 0, 0},
-    {"settings", 214, 1, 1},      {"clear-screen", 216, 1, 0},
-    {"set-xoff", 217, 1, 0},      {"set-xon", 218, 1, 0},
-    {"set-break", 223, 1, 0},     {"clear-break", 224, 1, 0},
-    {"loopback-test", 225, 1, 1}, {"open-ports", CMD_OPEN_PORTS, 0, 1},
-    {"about", 40004, 0, 1},
+    {"close", CMD_CLOSE, 0, 0},
+    {"exit", CMD_EXIT, 1, 1},
+    {"show-crlf", CMD_SHOW_CRLF, 0, 0},
+    {"tile", CMD_TILE, 0, 0},
+    {"cascade", CMD_CASCADE, 0, 0},
+    {"arrange-icons", CMD_ARRANGE_ICONS, 0, 0},
+    {"close-all", CMD_CLOSE_ALL, 0, 0},
+    {"send-test-data", CMD_SEND_TEST_DATA, 0, 0},
+    {"settings", CMD_PORT_SETTINGS, 1, 1},
+    {"clear-screen", CMD_CLEAR_SCREEN, 1, 0},
+    {"set-xoff", CMD_SET_XOFF, 1, 0},
+    {"set-xon", CMD_SET_XON, 1, 0},
+    {"set-break", CMD_SET_BREAK, 1, 0},
+    {"clear-break", CMD_CLEAR_BREAK, 1, 0},
+    {"loopback-test", CMD_LOOPBACK_TEST, 1, 1},
+    {"open-ports", CMD_OPEN_PORTS, 0, 1},
+    {"about", CMD_ABOUT, 0, 1},
 };
 
 static const char* const SignalLabels[] = {"CTS", "DSR", "CD", "RI", "RTS", "DTR", "LOOP"};
