@@ -7,6 +7,7 @@
 #include "dialogs/line_settings.h"
 #include "port/port_record.h"
 #include "sim/sim.h"
+#include "tests/shell_helpers.h"
 #include "tests/test_support.h"
 
 #include <functional>
@@ -16,19 +17,6 @@
 #include <vector>
 
 typedef std::vector<std::string> Texts;
-
-static void StartFrameOnce()
-{
-    if (!FrameWindow || !IsWindow(FrameWindow))
-        StartApplication(GetModuleHandleA(nullptr), SW_SHOW);
-}
-
-static void CloseAllPortWindows()
-{
-    HWND child;
-    while (MdiClient && (child = GetWindow(MdiClient, GW_CHILD)) != nullptr)
-        SendMessageA(MdiClient, WM_MDIDESTROY, (WPARAM)child, 0);
-}
 
 static std::string ControlText(HWND dialog, int control)
 {
@@ -200,9 +188,7 @@ class DialogTest : public testing::Test
 
 // --- the Open Ports template and its lists ---
 
-class OpenPortsTemplate : public DialogTest
-{
-};
+typedef DialogTest OpenPortsTemplate;
 
 // The dialog templates as stored in the resources, read item by item.
 enum Kind {
@@ -430,6 +416,7 @@ TEST_F(OpenPortsTemplate, ListsHoldTheirItemsAndDefaults)
                      "57600", "115200", "230400", "460800", "921600"}),
               baud);
     EXPECT_EQ("9600", ControlText(d, IDC_BAUD));
+    EXPECT_EQ(0u, BaudRateList[baud.size()]); // the list's end mark
     Texts from = ListItems(d, IDC_FROM_PORT);
     ASSERT_EQ(255u, from.size());
     EXPECT_EQ("COM1", from[0]);
@@ -454,19 +441,9 @@ TEST_F(OpenPortsTemplate, ListsHoldTheirItemsAndDefaults)
         EXPECT_EQ(BST_UNCHECKED, (int)IsDlgButtonChecked(d, box));
 }
 
-TEST_F(OpenPortsTemplate, BaudRateListEndsWithZero)
-{
-    const DWORD expected[16] = {300,   600,   1200,  2400,   3600,   4800,   7200,   9600,
-                                19200, 38400, 57600, 115200, 230400, 460800, 921600, 0};
-    for (int i = 0; i < 16; i++)
-        EXPECT_EQ(expected[i], BaudRateList[i]) << i;
-}
-
 // --- opening a run of ports ---
 
-class OpenPorts : public DialogTest
-{
-};
+typedef DialogTest OpenPorts;
 
 TEST_F(OpenPorts, DefaultsOpenCom5AloneAt9600_8N1)
 {
@@ -513,36 +490,59 @@ TEST_F(OpenPorts, RunFromCom250TriesCom250To257InOrder)
     EXPECT_EQ(nullptr, PortListHead);
 }
 
-TEST_F(OpenPorts, TypedQuantityIsTheNumberOfPortsTried)
+TEST_F(OpenPorts, TypedQuantityIsReadAsANumberOfPortsFromItsStart)
 {
-    RunOpenPorts(5, "5");
-    EXPECT_EQ(MissingPortBoxes(5, 5), recorder.Texts());
+    struct Case {
+        std::string quantity;
+        int tried;
+    };
+    const Case cases[] = {
+        {"5", 5},
+        {"-5", 0},
+        {"0", 0},
+        {"", 0},
+        {" ", 0},
+        {"-99999999999999999999", 0},
+        {std::string(56, '0') + "3", 3}, // read up to 57 characters
+        {std::string(57, '0') + "3", 0}, // read as 57 zeros
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("quantity \"" + c.quantity + "\"");
+        recorder.boxes.clear();
+        int callsBefore = CreateFileCalls();
+        RunOpenPorts(5, c.quantity.c_str());
+        EXPECT_EQ(c.tried, CreateFileCalls() - callsBefore);
+        EXPECT_EQ(MissingPortBoxes(5, c.tried), recorder.Texts());
+    }
 }
 
-TEST_F(OpenPorts, QuantityWithoutANumberTriesNoneAndTheDialogStillCloses)
+TEST_F(OpenPorts, CancelAndAQuantityWithoutANumberOpenNothingAndCloseTheDialog)
 {
     Sim::AddPort(5);
-    ArmModalAction("Open Ports", [](HWND d) {
-        SetDlgItemTextA(d, IDC_QUANTITY, "abc");
-        Press(d, IDOK);
-    });
-    INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_OPEN_PORTS),
-                                     FrameWindow, OpenPortsDlgProc, 0);
-    EXPECT_EQ(0, result);
-    EXPECT_EQ(1, ModalActed);
-    EXPECT_EQ(0, CreateFileCalls());
-    EXPECT_EQ(Texts{}, recorder.Texts());
-}
-
-TEST_F(OpenPorts, CancelOpensNothing)
-{
-    Sim::AddPort(5);
-    ArmModalAction("Open Ports", [](HWND d) { Press(d, IDCANCEL); });
-    INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_OPEN_PORTS),
-                                     FrameWindow, OpenPortsDlgProc, 0);
-    EXPECT_EQ(0, result);
-    EXPECT_EQ(1, ModalActed);
-    EXPECT_EQ(0, CreateFileCalls());
+    struct Case {
+        const char* name;
+        void (*action)(HWND);
+    };
+    const Case cases[] = {
+        {"Cancel", [](HWND d) { Press(d, IDCANCEL); }},
+        {"quantity abc",
+         [](HWND d) {
+             SetDlgItemTextA(d, IDC_QUANTITY, "abc");
+             Press(d, IDOK);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ArmModalAction("Open Ports", c.action);
+        INT_PTR result =
+            DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_OPEN_PORTS),
+                            FrameWindow, OpenPortsDlgProc, 0);
+        DisarmModalAction();
+        EXPECT_EQ(0, result);
+        EXPECT_EQ(1, ModalActed);
+        EXPECT_EQ(0, CreateFileCalls());
+        EXPECT_EQ(Texts{}, recorder.Texts());
+    }
 }
 
 TEST_F(OpenPorts, FrameCommandRunsTheDialogModally)
@@ -704,57 +704,34 @@ TEST_F(OpenPorts, HugeQuantityEndsAtTheHighestPortNumberWithoutWrapping)
     }
 }
 
-TEST_F(OpenPorts, NegativeZeroAndEmptyQuantitiesOpenNothing)
-{
-    Sim::AddPort(5);
-    for (const char* q : {"-5", "0", "", " ", "-99999999999999999999"})
-        RunOpenPorts(5, q);
-    EXPECT_EQ(0, CreateFileCalls());
-    EXPECT_EQ(Texts{}, recorder.Texts());
-}
-
-TEST_F(OpenPorts, QuantityIsReadUpTo57Characters)
-{
-    RunOpenPorts(5, (std::string(56, '0') + "3").c_str());
-    EXPECT_EQ(3, CreateFileCalls());
-    RunOpenPorts(5, (std::string(57, '0') + "3").c_str()); // read as 57 zeros
-    EXPECT_EQ(3, CreateFileCalls());
-}
-
 // --- the line settings applied to each new port ---
 
-TEST_F(OpenPorts, RtsClearClearsTheRtsOutput)
+TEST_F(OpenPorts, RtsAndDtrChoicesSetTheModesAndTheOutputs)
 {
-    Sim::AddPort(5);
-    RunOpenPorts(5, nullptr, [](HWND d) { Select(d, IDC_RTS, 0); });
-    ASSERT_TRUE(PortListHead);
-    EXPECT_EQ((DWORD)RTS_CONTROL_DISABLE, Sim::CommState(5).fRtsControl);
-    EXPECT_EQ(SIGNAL_DTR, PortListHead->outputSignals);
-}
-
-TEST_F(OpenPorts, RtsToggleSetsTheRtsOutput)
-{
-    Sim::AddPort(5);
-    RunOpenPorts(5, nullptr, [](HWND d) {
-        Select(d, IDC_RTS, 3);
-        Select(d, IDC_DTR, 0);
-    });
-    ASSERT_TRUE(PortListHead);
-    EXPECT_EQ((DWORD)RTS_CONTROL_TOGGLE, Sim::CommState(5).fRtsControl);
-    EXPECT_EQ((DWORD)DTR_CONTROL_DISABLE, Sim::CommState(5).fDtrControl);
-    EXPECT_EQ(SIGNAL_RTS, PortListHead->outputSignals);
-}
-
-TEST_F(OpenPorts, DtrAutoSetsTheDtrOutput)
-{
-    Sim::AddPort(5);
-    RunOpenPorts(5, nullptr, [](HWND d) {
-        Select(d, IDC_DTR, 2);
-        Select(d, IDC_RTS, 0);
-    });
-    ASSERT_TRUE(PortListHead);
-    EXPECT_EQ((DWORD)DTR_CONTROL_HANDSHAKE, Sim::CommState(5).fDtrControl);
-    EXPECT_EQ(SIGNAL_DTR, PortListHead->outputSignals);
+    struct Case {
+        const char* name;
+        int rts, dtr; // list positions
+        DWORD rtsControl, dtrControl;
+        unsigned short outputs;
+    };
+    const Case cases[] = {
+        {"RTS Clear", 0, 1, RTS_CONTROL_DISABLE, DTR_CONTROL_ENABLE, SIGNAL_DTR},
+        {"RTS Toggle, DTR Clear", 3, 0, RTS_CONTROL_TOGGLE, DTR_CONTROL_DISABLE, SIGNAL_RTS},
+        {"RTS Clear, DTR Auto", 0, 2, RTS_CONTROL_DISABLE, DTR_CONTROL_HANDSHAKE, SIGNAL_DTR},
+    };
+    int number = 10;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sim::AddPort(++number);
+        RunOpenPorts(number, nullptr, [&](HWND d) {
+            Select(d, IDC_RTS, c.rts);
+            Select(d, IDC_DTR, c.dtr);
+        });
+        ASSERT_TRUE(PortListHead);
+        EXPECT_EQ(c.rtsControl, Sim::CommState(number).fRtsControl);
+        EXPECT_EQ(c.dtrControl, Sim::CommState(number).fDtrControl);
+        EXPECT_EQ(c.outputs, PortListHead->outputSignals);
+    }
 }
 
 static DCB OddDcb()
@@ -783,23 +760,20 @@ static DCB OddDcb()
     return dcb;
 }
 
-static void ExpectSameApartFromTheTen(const DCB& want, const DCB& got)
+// Every member and bit other than the ten the dialogs set is as `want` has it.
+static void ExpectSameApartFromTheTen(const DCB& want, DCB got)
 {
-    EXPECT_EQ(want.DCBlength, got.DCBlength);
-    EXPECT_EQ(want.fBinary, got.fBinary);
-    EXPECT_EQ(want.fParity, got.fParity);
-    EXPECT_EQ(want.fDsrSensitivity, got.fDsrSensitivity);
-    EXPECT_EQ(want.fTXContinueOnXoff, got.fTXContinueOnXoff);
-    EXPECT_EQ(want.fErrorChar, got.fErrorChar);
-    EXPECT_EQ(want.fNull, got.fNull);
-    EXPECT_EQ(want.fAbortOnError, got.fAbortOnError);
-    EXPECT_EQ(want.XonLim, got.XonLim);
-    EXPECT_EQ(want.XoffLim, got.XoffLim);
-    EXPECT_EQ(want.XonChar, got.XonChar);
-    EXPECT_EQ(want.XoffChar, got.XoffChar);
-    EXPECT_EQ(want.ErrorChar, got.ErrorChar);
-    EXPECT_EQ(want.EofChar, got.EofChar);
-    EXPECT_EQ(want.EvtChar, got.EvtChar);
+    got.BaudRate = want.BaudRate;
+    got.ByteSize = want.ByteSize;
+    got.Parity = want.Parity;
+    got.StopBits = want.StopBits;
+    got.fRtsControl = want.fRtsControl;
+    got.fDtrControl = want.fDtrControl;
+    got.fOutX = want.fOutX;
+    got.fInX = want.fInX;
+    got.fOutxCtsFlow = want.fOutxCtsFlow;
+    got.fOutxDsrFlow = want.fOutxDsrFlow;
+    EXPECT_EQ(0, memcmp(&want, &got, sizeof(DCB)));
 }
 
 TEST_F(OpenPorts, OnlyTheTenSettingsChange)
@@ -858,9 +832,7 @@ TEST_F(OpenPorts, RefusedSettingsAreReportedAndThePortStays)
 
 // --- ApplyLineSettings on its own ---
 
-class LineSettings : public DialogTest
-{
-};
+typedef DialogTest LineSettings;
 
 TEST_F(LineSettings, ListWithoutSelectionWritesAllOnesAndLeavesOutputsAlone)
 {
@@ -905,12 +877,28 @@ TEST_F(LineSettings, LoopBitIsNeverTouched)
 
 class ComSettings : public DialogTest
 {
+  protected:
+    PortRecord* port = nullptr;
+
+    void SetUp() override
+    {
+        DialogTest::SetUp();
+        port = OpenDefaultPort(5);
+        ASSERT_TRUE(port);
+    }
+
+    // The dialog on COM5 after the device's settings were changed behind it.
+    HWND DialogOnChangedDevice(std::function<void(DCB&)> change)
+    {
+        DCB dcb = Sim::CommState(5);
+        change(dcb);
+        Sim::SetCommStateOf(5, dcb);
+        return ComSettingsDialog(port);
+    }
 };
 
 TEST_F(ComSettings, ShowsADefaultOpenedPort)
 {
-    PortRecord* port = OpenDefaultPort(5);
-    ASSERT_TRUE(port);
     HWND d = ComSettingsDialog(port);
     ASSERT_TRUE(d);
     char caption[32];
@@ -931,13 +919,10 @@ TEST_F(ComSettings, ShowsADefaultOpenedPort)
 
 TEST_F(ComSettings, FlowControlBoxesFollowTheDevice)
 {
-    PortRecord* port = OpenDefaultPort(5);
-    ASSERT_TRUE(port);
-    DCB dcb = Sim::CommState(5);
-    dcb.fInX = 1;
-    dcb.fOutxDsrFlow = 1;
-    Sim::SetCommStateOf(5, dcb);
-    HWND d = ComSettingsDialog(port);
+    HWND d = DialogOnChangedDevice([](DCB& dcb) {
+        dcb.fInX = 1;
+        dcb.fOutxDsrFlow = 1;
+    });
     EXPECT_EQ(BST_CHECKED, (int)IsDlgButtonChecked(d, IDC_RX_XONXOFF));
     EXPECT_EQ(BST_CHECKED, (int)IsDlgButtonChecked(d, IDC_DSR_FLOW));
     EXPECT_EQ(BST_UNCHECKED, (int)IsDlgButtonChecked(d, IDC_TX_XONXOFF));
@@ -946,8 +931,6 @@ TEST_F(ComSettings, FlowControlBoxesFollowTheDevice)
 
 TEST_F(ComSettings, OkShowsTheByteSizeBeforeTheDeviceIsSet)
 {
-    PortRecord* port = OpenDefaultPort(5);
-    ASSERT_TRUE(port);
     HWND d = ComSettingsDialog(port);
     int setsBefore = Sim::CallCount(Sim::CALL_SET_COMM_STATE);
     int setsAtBox = -1;
@@ -963,8 +946,6 @@ TEST_F(ComSettings, OkShowsTheByteSizeBeforeTheDeviceIsSet)
 
 TEST_F(ComSettings, SevenBitsShowSeven)
 {
-    PortRecord* port = OpenDefaultPort(5);
-    ASSERT_TRUE(port);
     HWND d = ComSettingsDialog(port);
     Select(d, IDC_DATA_BITS, 0);
     Press(d, IDOK);
@@ -974,8 +955,6 @@ TEST_F(ComSettings, SevenBitsShowSeven)
 
 TEST_F(ComSettings, CancelShowsAndWritesNothing)
 {
-    PortRecord* port = OpenDefaultPort(5);
-    ASSERT_TRUE(port);
     HWND d = ComSettingsDialog(port);
     int setsBefore = Sim::CallCount(Sim::CALL_SET_COMM_STATE);
     Select(d, IDC_BAUD, 0);
@@ -987,13 +966,10 @@ TEST_F(ComSettings, CancelShowsAndWritesNothing)
 
 TEST_F(ComSettings, RateNotInTheListShows300AndOkSetsIt)
 {
-    PortRecord* port = OpenDefaultPort(5);
-    ASSERT_TRUE(port);
-    DCB dcb = Sim::CommState(5);
-    dcb.BaudRate = 14400;
-    dcb.ByteSize = 5;
-    Sim::SetCommStateOf(5, dcb);
-    HWND d = ComSettingsDialog(port);
+    HWND d = DialogOnChangedDevice([](DCB& dcb) {
+        dcb.BaudRate = 14400;
+        dcb.ByteSize = 5;
+    });
     EXPECT_EQ(0, Selection(d, IDC_BAUD));
     EXPECT_EQ("300", ControlText(d, IDC_BAUD));
     EXPECT_EQ("8 bits", ControlText(d, IDC_DATA_BITS));
@@ -1004,12 +980,7 @@ TEST_F(ComSettings, RateNotInTheListShows300AndOkSetsIt)
 
 TEST_F(ComSettings, DtrControl3RoundTripsAndLeavesTheDtrOutput)
 {
-    PortRecord* port = OpenDefaultPort(5);
-    ASSERT_TRUE(port);
-    DCB dcb = Sim::CommState(5);
-    dcb.fDtrControl = 3;
-    Sim::SetCommStateOf(5, dcb);
-    HWND d = ComSettingsDialog(port);
+    HWND d = DialogOnChangedDevice([](DCB& dcb) { dcb.fDtrControl = 3; });
     EXPECT_EQ(-1, Selection(d, IDC_DTR));
     port->outputSignals = SIGNAL_RTS;
     Press(d, IDOK);
@@ -1020,13 +991,10 @@ TEST_F(ComSettings, DtrControl3RoundTripsAndLeavesTheDtrOutput)
 
 TEST_F(ComSettings, ParityOutOfRangeShowsNoneSelectedAndOkWrites255)
 {
-    PortRecord* port = OpenDefaultPort(5);
-    ASSERT_TRUE(port);
-    DCB dcb = Sim::CommState(5);
-    dcb.Parity = 7;
-    dcb.StopBits = 3;
-    Sim::SetCommStateOf(5, dcb);
-    HWND d = ComSettingsDialog(port);
+    HWND d = DialogOnChangedDevice([](DCB& dcb) {
+        dcb.Parity = 7;
+        dcb.StopBits = 3;
+    });
     EXPECT_EQ(-1, Selection(d, IDC_PARITY));
     EXPECT_EQ(-1, Selection(d, IDC_STOP_BITS));
     Press(d, IDOK);
@@ -1034,21 +1002,8 @@ TEST_F(ComSettings, ParityOutOfRangeShowsNoneSelectedAndOkWrites255)
     EXPECT_EQ(255, port->dcb.StopBits);
 }
 
-TEST_F(ComSettings, RtsSetToClearClearsTheRtsOutput)
-{
-    PortRecord* port = OpenDefaultPort(5);
-    ASSERT_TRUE(port);
-    HWND d = ComSettingsDialog(port);
-    Select(d, IDC_RTS, 0);
-    Press(d, IDOK);
-    EXPECT_EQ((DWORD)RTS_CONTROL_DISABLE, Sim::CommState(5).fRtsControl);
-    EXPECT_EQ(SIGNAL_DTR, port->outputSignals);
-}
-
 TEST_F(ComSettings, OkChangesOnlyTheTenSettings)
 {
-    PortRecord* port = OpenDefaultPort(5);
-    ASSERT_TRUE(port);
     DCB odd = OddDcb();
     odd.ByteSize = 8;
     Sim::SetCommStateOf(5, odd);
@@ -1066,8 +1021,6 @@ TEST_F(ComSettings, OkChangesOnlyTheTenSettings)
 
 TEST_F(ComSettings, RefusedSettingsAreReportedAndKeptInTheRecord)
 {
-    PortRecord* port = OpenDefaultPort(5);
-    ASSERT_TRUE(port);
     HWND d = ComSettingsDialog(port);
     Select(d, IDC_BAUD, 8);
     Sim::FailCall(Sim::CALL_SET_COMM_STATE, ERROR_INVALID_PARAMETER);
@@ -1079,21 +1032,14 @@ TEST_F(ComSettings, RefusedSettingsAreReportedAndKeptInTheRecord)
 
 TEST_F(ComSettings, FailedReadShowsWhatTheRecordHolds)
 {
-    PortRecord* port = OpenDefaultPort(5);
-    ASSERT_TRUE(port);
-    DCB dcb = Sim::CommState(5);
-    dcb.BaudRate = 57600;
-    Sim::SetCommStateOf(5, dcb);
     Sim::FailCall(Sim::CALL_GET_COMM_STATE, ERROR_INVALID_HANDLE);
-    HWND d = ComSettingsDialog(port);
+    HWND d = DialogOnChangedDevice([](DCB& dcb) { dcb.BaudRate = 57600; });
     EXPECT_EQ(Texts{"Error from GetCommState:6"}, recorder.Texts());
     EXPECT_EQ("9600", ControlText(d, IDC_BAUD));
 }
 
 TEST_F(ComSettings, PortWindowCommandRunsTheDialogModally)
 {
-    PortRecord* port = OpenDefaultPort(5);
-    ASSERT_TRUE(port);
     ArmModalAction("COM Settings", [](HWND d) {
         Select(d, IDC_BAUD, 12);
         Press(d, IDOK);
