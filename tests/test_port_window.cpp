@@ -71,21 +71,14 @@ typedef PortWindowTest PortWindowCreation;
 
 TEST_F(PortWindowCreation, WindowTakesOverTheRecordFromCurrentPort)
 {
-    EXPECT_EQ(port, (PortRecord*)GetWindowLongPtrA(port->window, 0));
+    // The whole pointer comes back, not 4 bytes of it.
+    EXPECT_EQ((LONG_PTR)port, GetWindowLongPtrA(port->window, 0));
     char title[32];
     GetWindowTextA(port->window, title, sizeof title);
     EXPECT_STREQ("COM5", title);
     EXPECT_EQ(0, strncmp(port->lines[0].text, "<Port Opened>", 13));
     EXPECT_EQ(port->window, GetFocus());
     EXPECT_EQ(MdiClient, GetParent(port->window));
-}
-
-TEST_F(PortWindowCreation, ThePointerSurvivesWhole)
-{
-    // The record lies above 4 GiB only by chance; the whole pointer must come back.
-    LONG_PTR stored = GetWindowLongPtrA(port->window, 0);
-    EXPECT_EQ((LONG_PTR)port, stored);
-    EXPECT_EQ((int)sizeof(LONG_PTR), (int)GetClassLongPtrA(port->window, GCL_CBWNDEXTRA));
 }
 
 TEST_F(PortWindowCreation, DrawingSurfaceKeepsTheWindowColours)
@@ -96,9 +89,8 @@ TEST_F(PortWindowCreation, DrawingSurfaceKeepsTheWindowColours)
     EXPECT_EQ(GetSysColor(COLOR_WINDOW), background);
 }
 
-TEST_F(PortWindowCreation, WithoutARecordNoWindowIsMade)
+TEST_F(PortWindowCreation, WithoutAFreshRecordNoWindowIsMade)
 {
-    CurrentPort = nullptr;
     MDICREATESTRUCTA create = {"VantDraw",
                                "ComX",
                                GetModuleHandleA(nullptr),
@@ -108,27 +100,12 @@ TEST_F(PortWindowCreation, WithoutARecordNoWindowIsMade)
                                CW_USEDEFAULT,
                                0,
                                0};
-    HWND made = (HWND)SendMessageA(MdiClient, WM_MDICREATE, 0, (LPARAM)&create);
-    EXPECT_EQ(nullptr, made);
-    EXPECT_EQ(1, PortWindowCount());
-}
-
-TEST_F(PortWindowCreation, ARecordIsNeverTakenOverTwice)
-{
-    CurrentPort = port;
-    MDICREATESTRUCTA create = {"VantDraw",
-                               "ComX",
-                               GetModuleHandleA(nullptr),
-                               CW_USEDEFAULT,
-                               CW_USEDEFAULT,
-                               CW_USEDEFAULT,
-                               CW_USEDEFAULT,
-                               0,
-                               0};
-    HWND made = (HWND)SendMessageA(MdiClient, WM_MDICREATE, 0, (LPARAM)&create);
-    EXPECT_EQ(nullptr, made);
-    EXPECT_EQ(1, PortWindowCount());
-    EXPECT_TRUE(Sim::IsOpen(5));
+    for (PortRecord* handedOver : {(PortRecord*)nullptr, port}) { // none, or one already taken
+        CurrentPort = handedOver;
+        EXPECT_EQ(nullptr, (HWND)SendMessageA(MdiClient, WM_MDICREATE, 0, (LPARAM)&create));
+        EXPECT_EQ(1, PortWindowCount());
+        EXPECT_TRUE(Sim::IsOpen(5));
+    }
 }
 
 TEST_F(PortWindowCreation, DestroyingTheWindowReleasesThePort)
@@ -213,42 +190,41 @@ TEST_F(PortWindowBasics, ActivationIsAnsweredWithoutDefault)
 
 typedef PortWindowTest PortWindowTyping;
 
-TEST_F(PortWindowTyping, ACharacterIsSentAsOneByteWithoutEcho)
+TEST_F(PortWindowTyping, EachCharacterIsSentAsOneByteWithoutEcho)
 {
     std::string before = ScreenText(port);
-    Type('A');
-    Sim::Advance(100);
-    EXPECT_EQ("A", Sim::PeerTake(5));
+    for (char c : {'A', '\r', '\xE9'}) { // a letter, Enter, a high byte
+        Type(c);
+        Sim::Advance(100);
+        EXPECT_EQ(std::string(1, c), Sim::PeerTake(5));
+    }
     EXPECT_EQ(before, ScreenText(port));
-}
-
-TEST_F(PortWindowTyping, EnterSendsCarriageReturnOnly)
-{
-    Type('\r');
-    Sim::Advance(100);
-    EXPECT_EQ("\r", Sim::PeerTake(5));
-}
-
-TEST_F(PortWindowTyping, HighBytesAreSentUnchanged)
-{
-    Type('\xE9');
-    Sim::Advance(100);
-    EXPECT_EQ("\xE9", Sim::PeerTake(5));
 }
 
 // --- lamp clicks ---
 
 typedef PortWindowTest PortWindowLamps;
 
-TEST_F(PortWindowLamps, RtsLampBoundsAreStrict)
+TEST_F(PortWindowLamps, OutsideTheLampsNothingHappens)
 {
     NotNt();
-    ASSERT_TRUE(port->outputSignals & SIGNAL_RTS);
-    Click(118, 5);
+    const POINT outside[] = {
+        {118, 5},  {148, 5},   // just left and right of the RTS lamp
+        {120, 16}, {120, 200}, // below the lamp strip
+        {36, 5},   {113, 5},   // between lamps
+    };
+    for (POINT at : outside) {
+        Click(at.x, at.y);
+        Click(at.x, at.y, WM_RBUTTONUP);
+    }
     EXPECT_TRUE(Sim::Escapes(5).empty());
-    Click(148, 5);
-    EXPECT_TRUE(Sim::Escapes(5).empty());
-    EXPECT_TRUE(port->outputSignals & SIGNAL_RTS);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(SIGNAL_DTR | SIGNAL_RTS, port->outputSignals);
+}
+
+TEST_F(PortWindowLamps, RtsLampTogglesUpToItsEdges)
+{
+    NotNt();
     Click(147, 5);
     EXPECT_EQ(Escapes{CLRRTS}, Sim::Escapes(5));
     EXPECT_FALSE(port->outputSignals & SIGNAL_RTS);
@@ -256,24 +232,6 @@ TEST_F(PortWindowLamps, RtsLampBoundsAreStrict)
     EXPECT_EQ((Escapes{CLRRTS, SETRTS}), Sim::Escapes(5));
     EXPECT_TRUE(port->outputSignals & SIGNAL_RTS);
     EXPECT_TRUE(boxes.boxes.empty());
-}
-
-TEST_F(PortWindowLamps, BelowTheLampStripNothingHappens)
-{
-    NotNt();
-    Click(120, 16);
-    Click(120, 200);
-    EXPECT_TRUE(Sim::Escapes(5).empty());
-    EXPECT_TRUE(boxes.boxes.empty());
-    EXPECT_EQ(SIGNAL_DTR | SIGNAL_RTS, port->outputSignals);
-}
-
-TEST_F(PortWindowLamps, BetweenLampsNothingHappens)
-{
-    Click(36, 5);
-    Click(113, 5);
-    EXPECT_TRUE(boxes.boxes.empty());
-    EXPECT_TRUE(Sim::Escapes(5).empty());
 }
 
 TEST_F(PortWindowLamps, RightButtonActsLikeLeft)
@@ -352,22 +310,21 @@ TEST_F(PortWindowLamps, HandshakeRtsIsRefusedOnNt)
     EXPECT_TRUE(port->outputSignals & SIGNAL_RTS);
 }
 
-TEST_F(PortWindowLamps, HandshakeRtsIsOverriddenElsewhere)
+TEST_F(PortWindowLamps, RtsIsOverriddenOutsideHandshakeOnNtAndAlwaysElsewhere)
 {
-    NotNt();
-    port->dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-    Click(130, 5);
+    struct Case {
+        DWORD platform, rtsControl;
+    };
+    const Case cases[] = {{VER_PLATFORM_WIN32_WINDOWS, RTS_CONTROL_HANDSHAKE},
+                          {VER_PLATFORM_WIN32_NT, RTS_CONTROL_ENABLE}};
+    for (const Case& c : cases) {
+        PlatformId = c.platform;
+        port->dcb.fRtsControl = c.rtsControl;
+        Click(130, 5);
+        Click(130, 5);
+    }
     EXPECT_TRUE(boxes.boxes.empty());
-    EXPECT_EQ(Escapes{CLRRTS}, Sim::Escapes(5));
-}
-
-TEST_F(PortWindowLamps, PlainRtsControlIsOverriddenOnNt)
-{
-    PlatformId = VER_PLATFORM_WIN32_NT;
-    port->dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    Click(130, 5);
-    EXPECT_TRUE(boxes.boxes.empty());
-    EXPECT_EQ(Escapes{CLRRTS}, Sim::Escapes(5));
+    EXPECT_EQ((Escapes{CLRRTS, SETRTS, CLRRTS, SETRTS}), Sim::Escapes(5));
 }
 
 TEST_F(PortWindowLamps, PortClosedWhileTheBoxIsUpIsLeftAlone)
