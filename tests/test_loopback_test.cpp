@@ -15,6 +15,14 @@
 
 static const char Caption[] = "Tarnwick - Loopback Test";
 
+static int AllDeviceCalls()
+{
+    int total = 0;
+    for (int c = 0; c < Sim::CALL_COUNT; c++)
+        total += Sim::CallCount((Sim::Call)c);
+    return total;
+}
+
 class LoopbackTest : public testing::Test
 {
   protected:
@@ -77,14 +85,6 @@ class LoopbackTest : public testing::Test
         return true;
     }
 
-    int AllDeviceCalls() const
-    {
-        int total = 0;
-        for (int c = 0; c < Sim::CALL_COUNT; c++)
-            total += Sim::CallCount((Sim::Call)c);
-        return total;
-    }
-
     std::string LastText() const
     {
         return recorder.boxes.empty() ? std::string() : recorder.boxes.back().text;
@@ -114,35 +114,41 @@ TEST_F(LoopbackTest, GoodPlugPassesWithQuestionAndResultBoxes)
     EXPECT_EQ("Place the loopback plug on COM5", recorder.boxes[0].text);
     EXPECT_EQ(Caption, recorder.boxes[0].caption);
     EXPECT_EQ((UINT)MB_OKCANCEL, recorder.boxes[0].style);
-    EXPECT_EQ("COM5 passed the loopback test.", recorder.boxes[1].text);
-    EXPECT_EQ(Caption, recorder.boxes[1].caption);
-    EXPECT_EQ((UINT)MB_ICONINFORMATION, recorder.boxes[1].style);
     EXPECT_EQ(GetFocus(), recorder.boxes[1].owner);
 }
 
-TEST_F(LoopbackTest, RiWiredToRtsIsNamedInThePassText)
-{
-    Open(Sim::WIRE_LOOPBACK_PLUG_RI);
-    RunLoopbackTest(port);
-    EXPECT_EQ("COM5 passed the loopback test. RI present.", LastText());
-}
+struct PlugCase {
+    const char* name;
+    Sim::Wiring wiring;
+    const char* result;
+    UINT icon;
+};
 
-TEST_F(LoopbackTest, NothingConnectedFailsSignalsAndData)
+class LoopbackTestPlug : public LoopbackTest, public testing::WithParamInterface<PlugCase>
 {
-    Open(Sim::WIRE_NONE);
+};
+
+TEST_P(LoopbackTestPlug, ResultBoxNamesTheOutcome)
+{
+    Open(GetParam().wiring);
     RunLoopbackTest(port);
     ASSERT_EQ(2u, recorder.boxes.size());
-    EXPECT_EQ("Port failed loopback test(Error:1eH)", LastText());
-    EXPECT_EQ((UINT)MB_ICONERROR, recorder.boxes[1].style);
+    EXPECT_EQ(GetParam().result, recorder.boxes[1].text);
     EXPECT_EQ(Caption, recorder.boxes[1].caption);
+    EXPECT_EQ(GetParam().icon, recorder.boxes[1].style);
 }
 
-TEST_F(LoopbackTest, DataOnlyPlugFailsTheThreeDrivenSteps)
-{
-    Open(Sim::WIRE_DATA_ONLY);
-    RunLoopbackTest(port);
-    EXPECT_EQ("Port failed loopback test(Error:eH)", LastText());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Wirings, LoopbackTestPlug,
+    testing::Values(PlugCase{"Good", Sim::WIRE_LOOPBACK_PLUG, "COM5 passed the loopback test.",
+                             MB_ICONINFORMATION},
+                    PlugCase{"RiWiredToRts", Sim::WIRE_LOOPBACK_PLUG_RI,
+                             "COM5 passed the loopback test. RI present.", MB_ICONINFORMATION},
+                    PlugCase{"NothingConnected", Sim::WIRE_NONE,
+                             "Port failed loopback test(Error:1eH)", MB_ICONERROR},
+                    PlugCase{"DataOnly", Sim::WIRE_DATA_ONLY, "Port failed loopback test(Error:eH)",
+                             MB_ICONERROR}),
+    [](const testing::TestParamInfo<PlugCase>& info) { return info.param.name; });
 
 TEST_F(LoopbackTest, At300BaudTheEchoIsLateAndStaysQueued)
 {
@@ -357,75 +363,47 @@ TEST_F(LoopbackTest, ReadDeliveringNothingFailsTheFirstByteCheckOnly)
 
 // --- the port closed by a log-off while a box is up ---
 
-TEST_F(LoopbackTest, LogOffDuringTheQuestionEndsTheTestUntouched)
-{
-    inStorage = true;
-    Open(Sim::WIRE_LOOPBACK_PLUG);
-    int calls = 0;
-    recorder.onBox = [&](const ShownBox&) {
-        DestroyPortLikeItsWindow();
-        calls = AllDeviceCalls();
-    };
-    RunLoopbackTest(port);
-    EXPECT_EQ(1u, recorder.boxes.size());
-    EXPECT_TRUE(StorageUntouched());
-    EXPECT_EQ(calls, AllDeviceCalls());
-}
+struct LogOffCase {
+    const char* name;
+    void (*arrange)();
+    const char* during; // the box that is up when the log-off comes
+    size_t boxes;       // the question and the box above
+};
 
-TEST_F(LoopbackTest, LogOffDuringTheResultBoxLeavesTheFreedRecordAlone)
+class LoopbackTestLogOff : public LoopbackTest, public testing::WithParamInterface<LogOffCase>
 {
-    inStorage = true;
-    Open(Sim::WIRE_LOOPBACK_PLUG);
-    int calls = 0;
-    recorder.onBox = [&](const ShownBox&) {
-        if (recorder.boxes.size() == 2) {
-            DestroyPortLikeItsWindow();
-            calls = AllDeviceCalls();
-        }
-    };
-    RunLoopbackTest(port);
-    EXPECT_EQ(2u, recorder.boxes.size());
-    EXPECT_TRUE(StorageUntouched());
-    EXPECT_EQ(calls, AllDeviceCalls());
-}
+};
 
-TEST_F(LoopbackTest, LogOffDuringAWriteErrorBoxShowsNoResult)
+TEST_P(LoopbackTestLogOff, FreedRecordAndDeviceAreLeftAloneAndNoResultFollows)
 {
     inStorage = true;
     Open(Sim::WIRE_LOOPBACK_PLUG);
-    Sim::FailCall(Sim::CALL_WRITE_FILE, ERROR_INVALID_PARAMETER, 1, 5);
+    GetParam().arrange();
     int calls = 0;
     recorder.onBox = [&](const ShownBox& box) {
-        if (box.text == "Com Write Error:87") {
+        if (box.text == GetParam().during) {
             DestroyPortLikeItsWindow();
             calls = AllDeviceCalls();
         }
     };
     RunLoopbackTest(port);
-    ASSERT_EQ(2u, recorder.boxes.size());
-    EXPECT_EQ("Com Write Error:87", recorder.boxes[1].text);
+    ASSERT_EQ(GetParam().boxes, recorder.boxes.size());
+    EXPECT_EQ(GetParam().during, recorder.boxes.back().text);
     EXPECT_TRUE(StorageUntouched());
     EXPECT_EQ(calls, AllDeviceCalls());
 }
 
-TEST_F(LoopbackTest, LogOffDuringAReadErrorBoxShowsNoResult)
-{
-    inStorage = true;
-    Open(Sim::WIRE_LOOPBACK_PLUG);
-    Sim::NextReadShort(5, 3);
-    int calls = 0;
-    recorder.onBox = [&](const ShownBox& box) {
-        if (box.text.rfind("ComRead Error B Bytes", 0) == 0) {
-            DestroyPortLikeItsWindow();
-            calls = AllDeviceCalls();
-        }
-    };
-    RunLoopbackTest(port);
-    ASSERT_EQ(2u, recorder.boxes.size());
-    EXPECT_EQ("ComRead Error B Bytes, got: 3 ,Wanted: 8", recorder.boxes[1].text);
-    EXPECT_TRUE(StorageUntouched());
-    EXPECT_EQ(calls, AllDeviceCalls());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, LoopbackTestLogOff,
+    testing::Values(LogOffCase{"Question", [] {}, "Place the loopback plug on COM5", 1},
+                    LogOffCase{"Result", [] {}, "COM5 passed the loopback test.", 2},
+                    LogOffCase{
+                        "WriteError",
+                        [] { Sim::FailCall(Sim::CALL_WRITE_FILE, ERROR_INVALID_PARAMETER, 1, 5); },
+                        "Com Write Error:87", 2},
+                    LogOffCase{"ReadError", [] { Sim::NextReadShort(5, 3); },
+                               "ComRead Error B Bytes, got: 3 ,Wanted: 8", 2}),
+    [](const testing::TestParamInfo<LogOffCase>& info) { return info.param.name; });
 
 TEST_F(LoopbackTest, LogOffDeletingTheRecordDuringTheResultBox)
 {
@@ -466,14 +444,6 @@ class LoopbackTestFrame : public testing::Test
         ResetProgramState();
     }
 
-    static int AllDeviceCalls()
-    {
-        int total = 0;
-        for (int c = 0; c < Sim::CALL_COUNT; c++)
-            total += Sim::CallCount((Sim::Call)c);
-        return total;
-    }
-
     // A log-off query at the frame while box number `during` is up.
     void LogOffDuringBox(size_t during, int* callsAfterLogOff)
     {
@@ -496,26 +466,22 @@ TEST_F(LoopbackTestFrame, Command225AtTheFrameTestsTheActivePort)
     EXPECT_EQ(0, PortListHead->testInProgress);
 }
 
-TEST_F(LoopbackTestFrame, LogOffDuringTheQuestionClosesThePortAndEndsTheTest)
+TEST_F(LoopbackTestFrame, LogOffDuringTheQuestionOrTheResultClosesThePortSafely)
 {
-    int calls = -1;
-    LogOffDuringBox(1, &calls);
-    SendMessageA(FrameWindow, WM_COMMAND, CMD_LOOPBACK_TEST, 0);
-    EXPECT_EQ(1u, recorder.boxes.size());
-    EXPECT_EQ(nullptr, PortListHead);
-    EXPECT_EQ(0, PortWindowCount());
-    EXPECT_EQ(calls, AllDeviceCalls());
-    EXPECT_FALSE(Sim::IsOpen(5));
-}
-
-TEST_F(LoopbackTestFrame, LogOffDuringTheResultBoxClosesThePortSafely)
-{
-    int calls = -1;
-    LogOffDuringBox(2, &calls);
-    SendMessageA(FrameWindow, WM_COMMAND, CMD_LOOPBACK_TEST, 0);
-    EXPECT_EQ(2u, recorder.boxes.size());
-    EXPECT_EQ(nullptr, PortListHead);
-    EXPECT_EQ(0, PortWindowCount());
-    EXPECT_EQ(calls, AllDeviceCalls());
-    EXPECT_FALSE(Sim::IsOpen(5));
+    for (size_t during : {1, 2}) {
+        SCOPED_TRACE(during == 1 ? "question" : "result");
+        if (during == 2) {
+            recorder.boxes.clear();
+            Sim::AddPort(6, Sim::WIRE_LOOPBACK_PLUG);
+            ASSERT_NE(nullptr, OpenPortWindow(6));
+        }
+        int calls = -1;
+        LogOffDuringBox(during, &calls);
+        SendMessageA(FrameWindow, WM_COMMAND, CMD_LOOPBACK_TEST, 0);
+        EXPECT_EQ(during, recorder.boxes.size());
+        EXPECT_EQ(nullptr, PortListHead);
+        EXPECT_EQ(0, PortWindowCount());
+        EXPECT_EQ(calls, AllDeviceCalls());
+        EXPECT_EQ(0, Sim::OpenHandles());
+    }
 }
