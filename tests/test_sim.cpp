@@ -21,6 +21,11 @@ class SimTest : public testing::Test
                                   OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL,
                                   nullptr);
     }
+    HANDLE AddAndOpen(int number, Sim::Wiring wiring = Sim::WIRE_NONE)
+    {
+        Sim::AddPort(number, wiring);
+        return Open(number);
+    }
     OVERLAPPED Block()
     {
         OVERLAPPED o;
@@ -75,8 +80,7 @@ class SimTest : public testing::Test
 
 TEST_F(SimTest, OpensAddedPortsByEitherNameAndCountsHandles)
 {
-    Sim::AddPort(3);
-    HANDLE a = Open(3);
+    HANDLE a = AddAndOpen(3);
     HANDLE b = Device.CreateFileA("com3", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, a);
     ASSERT_NE(INVALID_HANDLE_VALUE, b);
@@ -105,8 +109,7 @@ TEST_F(SimTest, MissingPortFailsWithCode2)
 
 TEST_F(SimTest, UnpluggedPortFailsEveryCallButClose)
 {
-    Sim::AddPort(5, Sim::WIRE_LOOPBACK_PLUG);
-    HANDLE h = Open(5);
+    HANDLE h = AddAndOpen(5, Sim::WIRE_LOOPBACK_PLUG);
     Sim::Unplug(5);
     DWORD status;
     EXPECT_FALSE(Device.GetCommModemStatus(h, &status));
@@ -124,8 +127,7 @@ TEST_F(SimTest, UnpluggedPortFailsEveryCallButClose)
 
 TEST_F(SimTest, NineHundredSixtyBytesAt9600TakeOneSecond)
 {
-    Sim::AddPort(1, Sim::WIRE_DATA_ONLY);
-    HANDLE h = Open(1);
+    HANDLE h = AddAndOpen(1, Sim::WIRE_DATA_ONLY);
     Write(h, std::string(960, 'a'));
     EXPECT_EQ(960u, Sim::OutputQueue(1));
     Sim::Advance(999);
@@ -139,8 +141,7 @@ TEST_F(SimTest, NineHundredSixtyBytesAt9600TakeOneSecond)
 
 TEST_F(SimTest, EightBytesAt300BaudNeedAbout267Ms)
 {
-    Sim::AddPort(1, Sim::WIRE_LOOPBACK_PLUG);
-    HANDLE h = Open(1);
+    HANDLE h = AddAndOpen(1, Sim::WIRE_LOOPBACK_PLUG);
     SetLine(h, 300);
     Write(h, std::string("TESTING", 8));
     Sim::Advance(200);
@@ -153,8 +154,7 @@ TEST_F(SimTest, EightBytesAt300BaudNeedAbout267Ms)
 
 TEST_F(SimTest, ParityAndTwoStopBitsSlowTheLine)
 {
-    Sim::AddPort(1);
-    HANDLE h = Open(1);
+    HANDLE h = AddAndOpen(1);
     SetLine(h, 1200, EVENPARITY, TWOSTOPBITS); // 12 bits a character: 10 ms
     Write(h, "0123456789");
     Sim::Advance(99);
@@ -165,8 +165,7 @@ TEST_F(SimTest, ParityAndTwoStopBitsSlowTheLine)
 
 TEST_F(SimTest, SetCommStateRejectsWhatADriverRejects)
 {
-    Sim::AddPort(1);
-    HANDLE h = Open(1);
+    HANDLE h = AddAndOpen(1);
     DCB good;
     ASSERT_TRUE(Device.GetCommState(h, &good));
     EXPECT_EQ(9600u, good.BaudRate);
@@ -225,8 +224,7 @@ TEST_F(SimTest, NullModemPairCrossesDataAndSignals)
 
 TEST_F(SimTest, UnconnectedPortTalksToThePeerFunctions)
 {
-    Sim::AddPort(4);
-    HANDLE h = Open(4);
+    HANDLE h = AddAndOpen(4);
     Sim::SetPeerSignals(4, MS_CTS_ON | MS_RING_ON);
     EXPECT_EQ((DWORD)(MS_CTS_ON | MS_RING_ON), ModemStatus(h));
     Sim::PeerSend(4, "abc", 3);
@@ -238,8 +236,7 @@ TEST_F(SimTest, UnconnectedPortTalksToThePeerFunctions)
 
 TEST_F(SimTest, InternalLoopbackKeepsEverythingInsideThePort)
 {
-    Sim::AddPort(4);
-    HANDLE h = Open(4);
+    HANDLE h = AddAndOpen(4);
     DWORD returned = 5;
     EXPECT_TRUE(Device.DeviceIoControl(h, 0x1B2014, nullptr, 0, nullptr, 0, &returned, nullptr));
     EXPECT_TRUE(Sim::LoopbackOn(4));
@@ -255,8 +252,7 @@ TEST_F(SimTest, InternalLoopbackKeepsEverythingInsideThePort)
 
 TEST_F(SimTest, LoopbackRequestsReturnTheDriversAnswer)
 {
-    Sim::AddPort(4);
-    HANDLE h = Open(4);
+    HANDLE h = AddAndOpen(4);
     Sim::SetLoopbackAnswer(4, 0);
     EXPECT_FALSE(Device.DeviceIoControl(h, 0x1B2018, nullptr, 0, nullptr, 0, nullptr, nullptr));
     EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, GetLastError());
@@ -289,8 +285,7 @@ TEST_F(SimTest, BreakArrivesOnceAtTheWiredReceiver)
 
 TEST_F(SimTest, InputBeyondTheQueueIsLostAndReportedOnce)
 {
-    Sim::AddPort(2);
-    HANDLE h = Open(2);
+    HANDLE h = AddAndOpen(2);
     std::string burst(5000, 'z');
     Sim::PeerSend(2, burst.data(), (DWORD)burst.size());
     COMSTAT stat;
@@ -304,8 +299,7 @@ TEST_F(SimTest, InputBeyondTheQueueIsLostAndReportedOnce)
 
 TEST_F(SimTest, CtsFlowControlHoldsOutputUntilCtsComes)
 {
-    Sim::AddPort(4);
-    HANDLE h = Open(4);
+    HANDLE h = AddAndOpen(4);
     DCB d = Sim::CommState(4);
     d.fOutxCtsFlow = TRUE;
     ASSERT_TRUE(Device.SetCommState(h, &d));
@@ -331,8 +325,7 @@ TEST_F(SimTest, CtsFlowControlHoldsOutputUntilCtsComes)
 
 TEST_F(SimTest, XoffHoldsOutputByEscapeAndByReceivedCharacter)
 {
-    Sim::AddPort(4);
-    HANDLE h = Open(4);
+    HANDLE h = AddAndOpen(4);
     Device.EscapeCommFunction(h, SETXOFF);
     EXPECT_EQ(0x08u, Sim::HoldFlagsOf(4));
     Device.EscapeCommFunction(h, SETXON);
@@ -362,8 +355,7 @@ TEST_F(SimTest, XoffHoldsOutputByEscapeAndByReceivedCharacter)
 
 TEST_F(SimTest, ReceiverFlowControlSendsXoffBeforeOverflowAndXonAfterReading)
 {
-    Sim::AddPort(4);
-    HANDLE h = Open(4);
+    HANDLE h = AddAndOpen(4);
     DCB d = Sim::CommState(4);
     d.fInX = TRUE;
     ASSERT_TRUE(Device.SetCommState(h, &d));
@@ -382,8 +374,7 @@ TEST_F(SimTest, ReceiverFlowControlSendsXoffBeforeOverflowAndXonAfterReading)
 
 TEST_F(SimTest, WriteBeyondTheOutputQueueCompletesAsTheLineDrains)
 {
-    Sim::AddPort(1, Sim::WIRE_DATA_ONLY);
-    HANDLE h = Open(1);
+    HANDLE h = AddAndOpen(1, Sim::WIRE_DATA_ONLY);
     std::string big(5000, 'q');
     OVERLAPPED o = Block();
     DWORD n = 77;
@@ -401,8 +392,7 @@ TEST_F(SimTest, WriteBeyondTheOutputQueueCompletesAsTheLineDrains)
 
 TEST_F(SimTest, ReadWaitsForItsBytesAndFillsTheBufferOnCompletion)
 {
-    Sim::AddPort(2);
-    HANDLE h = Open(2);
+    HANDLE h = AddAndOpen(2);
     Sim::PeerSend(2, "abcd", 4);
     OVERLAPPED o = Block();
     char buffer[11] = "----------";
@@ -421,8 +411,7 @@ TEST_F(SimTest, ReadWaitsForItsBytesAndFillsTheBufferOnCompletion)
 
 TEST_F(SimTest, PurgeAbortsOutstandingRequestsAndNeverTouchesThemAgain)
 {
-    Sim::AddPort(2);
-    HANDLE h = Open(2);
+    HANDLE h = AddAndOpen(2);
     Sim::NextReadPending(2, 3, INFINITE);
     OVERLAPPED o = Block();
     char buffer[4] = "";
@@ -443,8 +432,7 @@ TEST_F(SimTest, PurgeAbortsOutstandingRequestsAndNeverTouchesThemAgain)
 
 TEST_F(SimTest, CloseAbortsTheHandlesRequests)
 {
-    Sim::AddPort(2);
-    HANDLE h = Open(2);
+    HANDLE h = AddAndOpen(2);
     Sim::NextWritePending(2, INFINITE);
     OVERLAPPED o = Block();
     DWORD n;
@@ -460,8 +448,7 @@ TEST_F(SimTest, CloseAbortsTheHandlesRequests)
 
 TEST_F(SimTest, InjectedPendingRequestsCompleteOnTheClock)
 {
-    Sim::AddPort(2);
-    HANDLE h = Open(2);
+    HANDLE h = AddAndOpen(2);
     Sim::PeerSend(2, "ab", 2);
     Sim::NextReadPending(2, 5, 300);
     OVERLAPPED o = Block();
@@ -484,8 +471,7 @@ TEST_F(SimTest, InjectedPendingRequestsCompleteOnTheClock)
 
 TEST_F(SimTest, AnInjectedPendingWriteSendsAtOnceAndOnlyCompletesLate)
 {
-    Sim::AddPort(2);
-    HANDLE h = Open(2);
+    HANDLE h = AddAndOpen(2);
     Sim::NextWritePending(2, 100);
     OVERLAPPED first = Block();
     DWORD n;
@@ -500,8 +486,7 @@ TEST_F(SimTest, AnInjectedPendingWriteSendsAtOnceAndOnlyCompletesLate)
 
 TEST_F(SimTest, ShortReadDeliversFewerBytesAtOnce)
 {
-    Sim::AddPort(2);
-    HANDLE h = Open(2);
+    HANDLE h = AddAndOpen(2);
     Sim::PeerSend(2, "12345", 5);
     Sim::NextReadShort(2, 3);
     EXPECT_EQ("123", Read(h, 5));
