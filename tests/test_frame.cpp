@@ -350,22 +350,18 @@ TEST_F(FrameStartUp, OpeningAPortEnablesSettingsAndWindowForGood)
 
 typedef FrameTest FrameCommands;
 
-TEST_F(FrameCommands, SendTestDataFlipsTheToggleAndItsMark)
+TEST_F(FrameCommands, SendTestDataAndShowCrLfFlip)
 {
+    Command(CMD_SHOW_CRLF);
+    EXPECT_EQ(1, ShowCrLf);
+    Command(CMD_SHOW_CRLF);
+    EXPECT_EQ(0, ShowCrLf);
     EXPECT_EQ(0, Command(CMD_SEND_TEST_DATA));
     EXPECT_EQ(1, TestDataOn);
     EXPECT_TRUE(MenuFlag(AppMenu, CMD_SEND_TEST_DATA, MF_BYCOMMAND, MF_CHECKED));
     EXPECT_EQ(0, Command(CMD_SEND_TEST_DATA, 1)); // as from an accelerator
     EXPECT_EQ(0, TestDataOn);
     EXPECT_FALSE(MenuFlag(AppMenu, CMD_SEND_TEST_DATA, MF_BYCOMMAND, MF_CHECKED));
-}
-
-TEST_F(FrameCommands, ShowCrLfFlips)
-{
-    Command(CMD_SHOW_CRLF);
-    EXPECT_EQ(1, ShowCrLf);
-    Command(CMD_SHOW_CRLF);
-    EXPECT_EQ(0, ShowCrLf);
 }
 
 TEST_F(FrameCommands, FrameCommandsAreNotForwarded)
@@ -554,14 +550,14 @@ TEST_F(FrameClosing, MessageEighteenEndsTheLoopWithCodeZero)
 
 typedef FrameTest FrameMessageLoop;
 
-TEST_F(FrameMessageLoop, ShiftF4TilesAndShiftF5Cascades)
+// Runs the message loop over F4 then F5 pressed with or without Shift and
+// answers what the MDI client was asked to arrange.
+static std::vector<UINT> ArrangedByF4AndF5(HACCEL accelerators, bool shift)
 {
-    OpenPortWindow(5);
-    OpenPortWindow(6);
-    WatchClient();
+    ClientMessages.clear();
     BYTE keys[256];
     GetKeyboardState(keys);
-    keys[VK_SHIFT] = 0x80;
+    keys[VK_SHIFT] = shift ? 0x80 : 0;
     SetKeyboardState(keys);
     PostMessageA(FrameWindow, WM_KEYDOWN, VK_F4, 0x003E0001);
     PostMessageA(FrameWindow, WM_KEYDOWN, VK_F5, 0x003F0001);
@@ -573,19 +569,15 @@ TEST_F(FrameMessageLoop, ShiftF4TilesAndShiftF5Cascades)
     for (UINT m : ClientMessages)
         if (m == WM_MDITILE || m == WM_MDICASCADE)
             arranged.push_back(m);
-    EXPECT_EQ((std::vector<UINT>{WM_MDITILE, WM_MDICASCADE}), arranged);
+    return arranged;
 }
 
-TEST_F(FrameMessageLoop, PlainF4IsNotAnAccelerator)
+TEST_F(FrameMessageLoop, ShiftF4TilesAndShiftF5CascadesButPlainKeysDoNot)
 {
+    OpenPortWindow(5);
+    OpenPortWindow(6);
     WatchClient();
-    BYTE keys[256];
-    GetKeyboardState(keys);
-    keys[VK_SHIFT] = 0;
-    SetKeyboardState(keys);
-    PostMessageA(FrameWindow, WM_KEYDOWN, VK_F4, 0x003E0001);
-    PostQuitMessage(0);
-    EXPECT_EQ(0, RunMessageLoop(accelerators));
-    for (UINT m : ClientMessages)
-        EXPECT_NE((UINT)WM_MDITILE, m);
+    EXPECT_EQ(std::vector<UINT>{}, ArrangedByF4AndF5(accelerators, false));
+    EXPECT_EQ((std::vector<UINT>{WM_MDITILE, WM_MDICASCADE}),
+              ArrangedByF4AndF5(accelerators, true));
 }
