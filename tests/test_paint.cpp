@@ -441,10 +441,11 @@ TEST_F(Painting, ARecordWithoutAWindowIsNotPainted)
 class MovedRing : public Painting
 {
   protected:
-    // The text rows as shown, read in one copy of the window.
-    std::vector<DWORD> TextArea(int rows)
+    // The text rows as shown, read in one copy of the window; with `bottom`,
+    // down to that line rather than to the bottom row's band.
+    std::vector<DWORD> TextArea(int rows, int bottom = 0)
     {
-        int height = RowTop(rows) + 14 - 18;
+        int height = (bottom ? bottom : RowTop(rows) + 14) - 18;
         HDC dc = GetDC(window);
         HDC memory = CreateCompatibleDC(dc);
         BITMAPINFO info = {};
@@ -575,4 +576,197 @@ TEST_F(MovedRing, RowsMovedFromUnderACoveringWindowAreRepainted)
                 forced[y * WindowWidth + x] != painted[y * WindowWidth + x])
                 differing++;
     EXPECT_EQ(0, differing);
+}
+
+// --- The same pixels as row-by-row painting ---
+
+// Row-by-row painting as it was before rows were painted in runs: each row
+// selects the white pen and brush, fills its own band, asks for the clip box
+// and the text's extent, and writes its text, from the bottom row up.
+namespace RowByRow
+{
+int RowTop(int row)
+{
+    return 14 * row + 4;
+}
+
+void DrawRowText(HDC surface, int top, const char* text, int length)
+{
+    RECT visible;
+    int shown = GetClipBox(surface, &visible);
+    if (shown == NULLREGION || (shown != ERROR && visible.right <= 10))
+        return;
+    if (shown != ERROR) {
+        int fit = 0;
+        SIZE extent;
+        if (GetTextExtentExPointA(surface, text, length, visible.right - 10, &fit, nullptr,
+                                  &extent) &&
+            fit + 1 < length)
+            length = fit + 1;
+    }
+    TextOutA(surface, 10, top, text, length);
+}
+
+void PaintTextRow(HDC surface, int row, const char* text, int bottom)
+{
+    int top = RowTop(row);
+    SelectObject(surface, GetStockObject(WHITE_PEN));
+    SelectObject(surface, GetStockObject(WHITE_BRUSH));
+    Rectangle(surface, 10, top, 1600, bottom > top + 14 ? bottom : top + 14);
+    int length = text ? (int)strlen(text) : 0;
+    if (length > 0)
+        DrawRowText(surface, top, text, length);
+}
+
+// Text rows only, with the ring standing still.
+void PaintTextRows(PortRecord* port, int forced)
+{
+    int rows = port->clientHeight / 14 - 1;
+    HDC surface = GetDC(port->window);
+    SetBkMode(surface, TRANSPARENT);
+    SetTextColor(surface, RGB(0, 0, 0));
+    int line = port->currentLine;
+    for (int row = rows, walked = 0; row >= 1; row--, walked++) {
+        if (walked >= SCREEN_LINES) {
+            if (forced)
+                PaintTextRow(surface, row, nullptr, 0);
+            continue;
+        }
+        ScreenLine& screenLine = port->lines[line];
+        if (screenLine.dirty || forced) {
+            screenLine.dirty = 0;
+            PaintTextRow(surface, row, screenLine.text, row == rows ? port->clientHeight : 0);
+        }
+        line = line == 0 ? SCREEN_LINES - 1 : line - 1;
+    }
+    ReleaseDC(port->window, surface);
+}
+} // namespace RowByRow
+
+class PaintedInRuns : public MovedRing
+{
+  protected:
+    // Every row different, with descenders, wide and narrow letters and
+    // lines wider than the window.
+    void FillRing(int lines)
+    {
+        for (int i = 0; i < lines; i++) {
+            std::string text = "\r\n";
+            for (int j = 0; j <= (i * 7) % 80; j++)
+                text += "gjpqyWMil|_,QJ"[(i + j) % 14];
+            Write(text.c_str());
+        }
+        Write("current gjpqy");
+    }
+
+    std::vector<DWORD> WholeTextArea()
+    {
+        return TextArea(0, port.clientHeight);
+    }
+
+    // Wipes the text rows so nothing left from before can hide a difference.
+    void Wipe()
+    {
+        screen.Scribble(0, 18, WindowWidth, port.clientHeight);
+    }
+
+    static int Differing(const std::vector<DWORD>& a, const std::vector<DWORD>& b)
+    {
+        if (a.size() != b.size())
+            return -1;
+        int n = 0;
+        for (size_t i = 0; i < a.size(); i++)
+            n += a[i] != b[i];
+        return n;
+    }
+
+    // Narrows what the window shows to its left `right` pixels; the
+    // window's own surface keeps the clip between calls.
+    void ClipRight(int right)
+    {
+        HDC dc = GetDC(window);
+        SelectClipRgn(dc, nullptr);
+        if (right > 0)
+            IntersectClipRect(dc, 0, 0, right, port.clientHeight);
+        ReleaseDC(window, dc);
+        dc = GetDC(window);
+        RECT box;
+        GetClipBox(dc, &box);
+        ReleaseDC(window, dc);
+        EXPECT_EQ(right > 0 ? right : WindowWidth, box.right);
+    }
+
+    void ExpectForcedRepaintAsRowByRow()
+    {
+        Wipe();
+        RedrawPort(&port, 1);
+        std::vector<DWORD> runs = WholeTextArea();
+        Wipe();
+        RowByRow::PaintTextRows(&port, 1);
+        std::vector<DWORD> rowByRow = WholeTextArea();
+        EXPECT_EQ(0, Differing(rowByRow, runs));
+        EXPECT_GT(std::count(runs.begin(), runs.end(), 0u), 50);
+    }
+};
+
+TEST_F(PaintedInRuns, ForcedRepaintOfDescenderRichRowsIsPixelForPixelTheRowByRowOne)
+{
+    OpenWindow(14 * 12 + 9); // 11 rows and 9 pixels below the bottom band
+    FillRing(30);
+    ExpectForcedRepaintAsRowByRow();
+}
+
+TEST_F(PaintedInRuns, TallWindowWithBlankRowsAboveTheRingIsAsRowByRow)
+{
+    OpenWindow(14 * 39 + 5);
+    FillRing(40);
+    ExpectForcedRepaintAsRowByRow();
+}
+
+TEST_F(PaintedInRuns, RowsCutAtAnyRightEdgeShowWhatRowByRowPaintingShows)
+{
+    OpenWindow(14 * 8);
+    FillRing(12);
+    // Edges inside letters, between them, at the text's left and beyond it.
+    for (int right : {9, 10, 11, 13, 17, 31, 58, 77, 150, 151, 333, 500}) {
+        ClipRight(right);
+        Wipe();
+        RedrawPort(&port, 1);
+        std::vector<DWORD> runs = WholeTextArea();
+        Wipe();
+        RowByRow::PaintTextRows(&port, 1);
+        EXPECT_EQ(0, Differing(WholeTextArea(), runs)) << "right edge " << right;
+    }
+    ClipRight(0);
+}
+
+TEST_F(PaintedInRuns, ScatteredDirtyRowsRepaintAsRowByRow)
+{
+    OpenWindow(14 * 12);
+    FillRing(20);
+    const int rows = 11;
+    auto dirtyScattered = [&]() {
+        for (int age : {0, 2, 3, 4, 7, 10}) {
+            ScreenLine& line = port.lines[(port.currentLine - age + SCREEN_LINES) % SCREEN_LINES];
+            snprintf(line.text, sizeof line.text, "changed %d gjpqy QJ __ ||", age);
+            line.dirty = 1;
+        }
+    };
+    // Both start from the same pixels: text that reaches left of the bands
+    // is never wiped, so it darkens with every repaint.
+    std::vector<ScreenLine> saved(port.lines, port.lines + SCREEN_LINES);
+    Wipe();
+    RedrawPort(&port, 1);
+    dirtyScattered();
+    RedrawPort(&port, 0);
+    std::vector<DWORD> runs = TextArea(rows);
+    for (int age = 0; age < rows; age++)
+        EXPECT_EQ(0, port.lines[(port.currentLine - age + SCREEN_LINES) % SCREEN_LINES].dirty);
+
+    std::copy(saved.begin(), saved.end(), port.lines);
+    Wipe();
+    RedrawPort(&port, 1);
+    dirtyScattered();
+    RowByRow::PaintTextRows(&port, 0);
+    EXPECT_EQ(0, Differing(TextArea(rows), runs));
 }

@@ -153,75 +153,141 @@ static int RowTop(int row)
     return TEXT_ROW_HEIGHT * row + 4;
 }
 
-// Writes a row's text, leaving out the characters that lie wholly to the
-// right of what the surface can show: the system would clip them anyway, but
-// only after the cost of drawing them, and a narrow window shows few of its 80.
-static void DrawRowText(HDC surface, int top, const char* text, int length)
+static RECT RowBand(int row)
 {
-    RECT visible;
-    int shown = GetClipBox(surface, &visible);
-    if (shown == NULLREGION || (shown != ERROR && visible.right <= TEXT_LEFT))
-        return;
-    if (shown != ERROR) {
-        int fit = 0;
-        SIZE extent;
-        if (GetTextExtentExPointA(surface, text, length, visible.right - TEXT_LEFT, &fit, nullptr,
-                                  &extent) &&
-            fit + 1 < length)
-            length = fit + 1; // the character cut by the edge still shows in part
-    }
-    TextOutA(surface, TEXT_LEFT, top, text, length);
+    RECT band = {TEXT_LEFT, RowTop(row), TEXT_RIGHT, RowTop(row) + 14};
+    return band;
 }
 
-// `bottom`, when below the row's band, extends the white band down to it: the
-// bottom row's text reaches below its band, where no other row would wipe it.
-static void PaintTextRow(HDC surface, int row, const char* text, int bottom = 0)
+// What writing rows needs from the surface, looked up once per repaint
+// rather than once per row: with many ports each call's overhead counts.
+struct RowSurface {
+    HDC dc;
+    int shown;        // GetClipBox result
+    int visibleRight; // right edge of the clip box
+};
+
+// Advance widths of the surface's font, to find where a row leaves the
+// window without asking the system for every row. Refetched when the font
+// is another one.
+static HGDIOBJ WidthFont = nullptr;
+static INT CharWidths[256];
+
+static bool LoadCharWidths(HDC surface)
 {
-    int top = RowTop(row);
+    HGDIOBJ font = GetCurrentObject(surface, OBJ_FONT);
+    if (font && font == WidthFont)
+        return true;
+    WidthFont = nullptr;
+    if (!font || !GetCharWidth32A(surface, 0, 255, CharWidths))
+        return false;
+    WidthFont = font;
+    return true;
+}
+
+static RowSurface BeginRows(HDC surface)
+{
+    RowSurface rows;
+    rows.dc = surface;
+    RECT visible;
+    rows.shown = GetClipBox(surface, &visible);
+    rows.visibleRight = visible.right;
+    if (rows.shown != ERROR && rows.shown != NULLREGION && !LoadCharWidths(surface))
+        rows.shown = ERROR; // write whole rows and let the system clip them
     SelectObject(surface, GetStockObject(WHITE_PEN));
     SelectObject(surface, GetStockObject(WHITE_BRUSH));
-    Rectangle(surface, TEXT_LEFT, top, TEXT_RIGHT, bottom > top + 14 ? bottom : top + 14);
-    int length = text ? (int)strlen(text) : 0;
-    if (length > 0)
-        DrawRowText(surface, top, text, length);
+    return rows;
 }
 
-// Writes a row's text with only the part inside `band` drawn. The font is
-// taller than a row, so a row's text reaches into the top of the row below.
-static void PaintClippedText(HDC surface, int row, const char* text, int band)
+// How many characters of `text` to write: those wholly or partly left of
+// `right`. The others the system would clip anyway, but only after the cost
+// of drawing them, and a narrow window shows few of its 80.
+static int ShownLength(const char* text, int length, int right)
 {
-    int length = (int)strlen(text);
-    if (length == 0)
-        return;
-    int saved = SaveDC(surface);
-    IntersectClipRect(surface, TEXT_LEFT, RowTop(band), TEXT_RIGHT, RowTop(band) + 14);
-    DrawRowText(surface, RowTop(row), text, length);
-    RestoreDC(surface, saved);
-}
-
-// Rows above the 35th have no line of their own: they stay blank rather
-// than showing the ring a second time.
-static void PaintTextRows(HDC surface, PortRecord* port, int rows, int forced)
-{
-    int line = port->currentLine;
-    for (int row = rows, walked = 0; row >= 1; row--, walked++) {
-        if (walked >= SCREEN_LINES) {
-            if (forced)
-                PaintTextRow(surface, row, nullptr);
-            continue;
-        }
-        ScreenLine& screenLine = port->lines[line];
-        if (screenLine.dirty || forced) {
-            screenLine.dirty = 0;
-            PaintTextRow(surface, row, screenLine.text, row == rows ? port->clientHeight : 0);
-        }
-        line = line == 0 ? SCREEN_LINES - 1 : line - 1;
+    int room = right - TEXT_LEFT;
+    int extent = 0;
+    for (int i = 0; i < length; i++) {
+        extent += CharWidths[(unsigned char)text[i]];
+        if (extent > room)
+            return i + 1; // the character cut by the edge still shows in part
     }
+    return length;
+}
+
+// Writes a row's text; with `band`, only the part inside it.
+static void DrawRowText(const RowSurface& surface, int row, const char* text, const RECT* band)
+{
+    int length = text ? (int)strlen(text) : 0;
+    if (length == 0 || surface.shown == NULLREGION)
+        return;
+    if (surface.shown != ERROR) {
+        if (surface.visibleRight <= TEXT_LEFT)
+            return;
+        length = ShownLength(text, length, surface.visibleRight);
+    }
+    if (band)
+        ExtTextOutA(surface.dc, TEXT_LEFT, RowTop(row), ETO_CLIPPED, band, text, length, nullptr);
+    else
+        TextOutA(surface.dc, TEXT_LEFT, RowTop(row), text, length);
 }
 
 static int PreviousLine(int line, int steps)
 {
     return ((line - steps) % SCREEN_LINES + SCREEN_LINES) % SCREEN_LINES;
+}
+
+// The line shown in `row`, or null for rows above the 35th: those have no
+// line of their own and stay blank rather than showing the ring again.
+static ScreenLine* RowLine(PortRecord* port, int rows, int row)
+{
+    int age = rows - row;
+    if (age >= SCREEN_LINES)
+        return nullptr;
+    return &port->lines[PreviousLine(port->currentLine, age)];
+}
+
+// Paints rows `top` to `bottom` as white bands with their text. All bands
+// are filled before any text is written: a row's text reaches into the top
+// of the row below, which must not be wiped afterwards. The bottom row of
+// the window wipes down to the client's bottom edge, where its own text
+// spills and nothing else would clear it. With `ownBandOnly` the run's last
+// row writes only inside its band: the row below keeps its pixels.
+static void PaintRowRun(const RowSurface& surface, PortRecord* port, int rows, int top, int bottom,
+                        bool ownBandOnly)
+{
+    int fillBottom = RowTop(bottom) + 14;
+    if (bottom == rows && port->clientHeight > fillBottom)
+        fillBottom = port->clientHeight;
+    Rectangle(surface.dc, TEXT_LEFT, RowTop(top), TEXT_RIGHT, fillBottom);
+    for (int row = bottom; row >= top; row--) {
+        ScreenLine* line = RowLine(port, rows, row);
+        if (!line)
+            continue;
+        line->dirty = 0;
+        RECT band = RowBand(row);
+        DrawRowText(surface, row, line->text, row == bottom && ownBandOnly ? &band : nullptr);
+    }
+}
+
+static void PaintTextRows(HDC surface, PortRecord* port, int rows, int forced)
+{
+    RowSurface rowSurface = {};
+    int runBottom = 0;
+    for (int row = rows; row >= 0; row--) {
+        bool paint = false;
+        if (row >= 1) {
+            ScreenLine* line = RowLine(port, rows, row);
+            paint = forced || (line && line->dirty);
+        }
+        if (paint && !runBottom)
+            runBottom = row;
+        if (!paint && runBottom) {
+            if (!rowSurface.dc)
+                rowSurface = BeginRows(surface);
+            PaintRowRun(rowSurface, port, rows, row + 1, runBottom, false);
+            runBottom = 0;
+        }
+    }
 }
 
 // Moves the shown rows of the ring (`first` to `rows`) up by `shift` rows.
@@ -239,7 +305,7 @@ static bool ScrollRingRows(HDC surface, int first, int rows, int shift, unsigned
         RECT box;
         if (GetRgnBox(uncopied, &box) != NULLREGION) {
             for (int row = first; row <= rows; row++) {
-                RECT band = {TEXT_LEFT, RowTop(row), TEXT_RIGHT, RowTop(row) + 14};
+                RECT band = RowBand(row);
                 if (RectInRegion(uncopied, &band))
                     repaint[row - first] = 1;
             }
@@ -266,32 +332,28 @@ static bool PaintMovedTextRows(HDC surface, PortRecord* port, int rows, int shif
     if (!ScrollRingRows(surface, first, rows, shift, repaint))
         return false;
     repaint[0] = 1;
-    for (int row = first; row <= rows; row++) {
-        const ScreenLine& line = port->lines[PreviousLine(port->currentLine, rows - row)];
-        if (line.dirty)
+    for (int row = first; row <= rows; row++)
+        if (RowLine(port, rows, row)->dirty)
             repaint[row - offset] = 1;
-    }
     for (int row = rows; row > first; row--)
         if (repaint[row - 1 - offset])
             repaint[row - offset] = 1;
-    for (int row = rows; row >= first; row--) {
-        if (!repaint[row - offset])
+    RowSurface rowSurface = BeginRows(surface);
+    int runBottom = 0;
+    for (int row = rows; row >= first - 1; row--) {
+        bool paint = row >= first && repaint[row - offset];
+        if (paint && !runBottom)
+            runBottom = row;
+        if (paint || !runBottom)
             continue;
-        ScreenLine& line = port->lines[PreviousLine(port->currentLine, rows - row)];
-        line.dirty = 0;
-        if (row < rows && !repaint[row + 1 - offset]) {
-            // Only this row's own band: the row below keeps its pixels.
-            int saved = SaveDC(surface);
-            IntersectClipRect(surface, TEXT_LEFT, RowTop(row), TEXT_RIGHT, RowTop(row) + 14);
-            PaintTextRow(surface, row, line.text);
-            RestoreDC(surface, saved);
-        } else {
-            PaintTextRow(surface, row, line.text, row == rows ? port->clientHeight : 0);
+        int top = row + 1;
+        PaintRowRun(rowSurface, port, rows, top, runBottom, runBottom < rows);
+        if (top > first) {
+            // The text of the unchanged row above reaches into the run's top band.
+            RECT band = RowBand(top);
+            DrawRowText(rowSurface, row, RowLine(port, rows, row)->text, &band);
         }
-        if (row > first && !repaint[row - 1 - offset])
-            PaintClippedText(surface, row - 1,
-                             port->lines[PreviousLine(port->currentLine, rows - row + 1)].text,
-                             row);
+        runBottom = 0;
     }
     return true;
 }
