@@ -7,8 +7,10 @@ far end of each line while the command runs.
 
 Modes: echo (send back everything received), sink[:FILE] (collect what is
 received, into FILE when given), source:FILE (send FILE's bytes, then collect
-and drop what arrives). The links are removed and the ptys closed when the
-command ends; the exit status is the command's.
+and drop what arrives), hangup-after:N (echo until N bytes have been received,
+then close the far end for good, as a device that vanished: the command
+decides the moment by what it writes). The links are removed and the ptys
+closed when the command ends; the exit status is the command's.
 """
 
 import os
@@ -24,6 +26,10 @@ def usage(message):
     sys.stderr.write("pty-peer: %s\n" % message)
     sys.stderr.write(__doc__)
     sys.exit(2)
+
+
+def is_hangup_mode(mode):
+    return mode.startswith("hangup-after:") and mode[13:].isdigit() and int(mode[13:]) > 0
 
 
 def parse_arguments(argv):
@@ -49,7 +55,7 @@ def parse_arguments(argv):
             if not name.lower().startswith("com") or not name[3:].isdigit():
                 usage("port name must be comN, got %r" % name)
             if not (mode == "echo" or mode == "sink" or mode.startswith("sink:")
-                    or mode.startswith("source:")):
+                    or mode.startswith("source:") or is_hangup_mode(mode)):
                 usage("unknown mode %r" % mode)
             ports.append((name.lower(), mode))
     command = argv[i + 1:]
@@ -72,6 +78,9 @@ class Peer:
         self.holder = self.hold_terminal(os.ttyname(self.slave))
         self.outgoing = b""
         self.sink = None
+        self.hangup_after = int(mode[13:]) if is_hangup_mode(mode) else None
+        self.received = 0
+        self.hung_up = False
         if mode.startswith("sink:"):
             self.sink = open(mode[5:], "wb")
         elif mode.startswith("source:"):
@@ -87,7 +96,10 @@ class Peer:
         pid = os.fork()
         if pid == 0:
             try:
-                os.close(ready_r)
+                # Only the tty: a copy of a master kept here would keep that
+                # line up after its peer closed it.
+                os.closerange(3, ready_w)
+                os.closerange(ready_w + 1, os.sysconf("SC_OPEN_MAX"))
                 os.setsid()
                 fd = os.open(path, os.O_RDWR)
                 os.write(ready_w, b"1")
@@ -108,9 +120,25 @@ class Peer:
             return
         if self.mode == "echo":
             self.outgoing += data
+        elif self.hangup_after is not None:
+            # Bytes past the count are not echoed: what the command wrote
+            # after the hang-up point never reaches a far end.
+            self.outgoing += data[:max(0, self.hangup_after - self.received)]
+            self.received += len(data)
+            if self.received >= self.hangup_after:
+                self.hang_up()
         elif self.sink:
             self.sink.write(data)
             self.sink.flush()
+
+    def hang_up(self):
+        # Closing the master hangs up the slave: every later call on the
+        # port fails, as on an adapter pulled out. The link stays.
+        os.close(self.master)
+        self.master = -1
+        self.outgoing = b""
+        self.hung_up = True
+        sys.stderr.write("pty-peer: %s hung up after %d bytes\n" % (self.name, self.received))
 
     def on_writable(self):
         try:
@@ -126,7 +154,8 @@ class Peer:
             os.unlink(self.link)
         if self.sink:
             self.sink.close()
-        os.close(self.master)
+        if not self.hung_up:
+            os.close(self.master)
         os.close(self.slave)
 
 
@@ -140,13 +169,14 @@ def run(prefix, ports, command):
         child = subprocess.Popen(command)
         signal.signal(signal.SIGTERM, lambda *_: child.terminate())
         while child.poll() is None:
-            readers = [p.master for p in peers]
-            writers = [p.master for p in peers if p.outgoing]
+            live = [p for p in peers if not p.hung_up]
+            readers = [p.master for p in live]
+            writers = [p.master for p in live if p.outgoing]
             readable, writable, _ = select.select(readers, writers, [], 0.05)
-            for p in peers:
+            for p in live:
                 if p.master in readable:
                     p.on_readable()
-                if p.master in writable:
+                if not p.hung_up and p.master in writable:
                     p.on_writable()
         return child.returncode
     finally:
