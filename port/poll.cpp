@@ -76,7 +76,7 @@ static void ServiceWatchedPort(PortRecord* port, RecordWatch* watch)
     PollModemStatus(port);
     if (watch->closed || port->testInProgress)
         return;
-    if (TestDataOn && counts.outQueue == 0) {
+    if (TestDataOn && counts.outQueue == 0 && !WriteOutstanding(port)) {
         if (TestPatternLength == 0)
             BuildTestPattern();
         WritePort(port, TestPattern, (DWORD)TestPatternLength);

@@ -335,6 +335,12 @@ int WritePort(PortRecord* port, const void* data, DWORD length)
     return 0;
 }
 
+int WriteOutstanding(PortRecord* port)
+{
+    IoRequest* request = port->pendingWrite;
+    return request && Device.WaitForSingleObject(request->block.hEvent, 0) != WAIT_OBJECT_0;
+}
+
 static void DeliverRead(IoRequest* request, void* buffer, DWORD got, DWORD* count)
 {
     if (got > request->length)

@@ -12,6 +12,11 @@ int WritePort(PortRecord* port, const void* data, DWORD length);
 int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count);
 void ReportCommError(const char* prefix, int code, const char* secondText, int secondCode);
 
+// Whether the last write of the port is still with the device. A device
+// whose status reads an empty output queue while its write never completes
+// must not be handed a new write at every poll.
+int WriteOutstanding(PortRecord* port);
+
 // Called by ClosePortRecord after the device is closed: settles and frees
 // every request the device may still have held.
 void ReleaseOutstandingIo(PortRecord* port);

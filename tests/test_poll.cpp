@@ -175,6 +175,22 @@ TEST_F(PollCycle, NoWriteWhileTheOutputQueueIsNotEmpty)
     EXPECT_EQ(1, Sim::CallCount(Sim::CALL_WRITE_FILE, 5));
 }
 
+TEST_F(PollCycle, AWriteThatNeverCompletesGetsNoNewPatternDespiteAnEmptyQueue)
+{
+    // A half-gone device: the queue reads empty, but the write stays pending.
+    TestDataOn = 1;
+    Open(5);
+    Sim::NextWritePending(5, INFINITE);
+    PollAllPorts();
+    for (int i = 0; i < 20; i++) {
+        Sim::Advance(2000);
+        ASSERT_EQ(0u, Sim::OutputQueue(5));
+        PollAllPorts();
+    }
+    EXPECT_EQ(1, Sim::CallCount(Sim::CALL_WRITE_FILE, 5));
+    EXPECT_TRUE(boxes.Texts().empty());
+}
+
 TEST_F(PollCycle, QueuedInputIsReadInChunksOfAtMost5000Bytes)
 {
     PortRecord* port = Open(5);
