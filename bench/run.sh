@@ -1,12 +1,13 @@
 #!/bin/bash
 # Builds tarnwick-bench (Release) and runs it under Wine, with a pseudo-terminal
 # linked as COM42 whose far end sends 2 x 8 MiB for the serial-path figures.
-#   bench/run.sh [--quick]        (build folder: $BENCH_BUILD_DIR, default build-bench)
+#   bench/run.sh [--quick] [--only append|paint|poll|idle|serial]
+# (build folder: $BENCH_BUILD_DIR, default build-bench)
 set -eo pipefail
 cd "$(dirname "$0")/.."
 dir="${BENCH_BUILD_DIR:-build-bench}"
-quick=""
-[ "${1:-}" = "--quick" ] && quick="--quick"
+# Every argument goes to the benchmark program.
+options=("$@")
 phase_bytes=8388608
 
 if [ ! -f "$dir/build.ninja" ]; then
@@ -38,4 +39,4 @@ PYTHON
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(wine --version)"
 echo "load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 python3 tools/pty-peer.py --prefix "$prefix" --port "com42=source:$data" -- \
-    wine "$dir/bench/tarnwick-bench.exe" $quick --serial COM42 $phase_bytes | stdbuf -oL tr -d '\r'
+    wine "$dir/bench/tarnwick-bench.exe" "${options[@]}" --serial COM42 $phase_bytes | stdbuf -oL tr -d '\r'
