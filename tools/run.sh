@@ -5,7 +5,7 @@
 set -e
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
-tools/build.sh
+tools/build.sh tarnwick tarnwick-demo tarnwickctl
 if [ $# -eq 0 ] && [ -f build/sim/tarnwick-demo.exe ]; then
     exec tools/tarnwick-wine build/sim/tarnwick-demo.exe
 fi
