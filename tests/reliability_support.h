@@ -9,7 +9,10 @@
 #include "tests/shell_helpers.h"
 #include "tests/test_support.h"
 
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <stdio.h>
 #include <string.h>
 #include <string>
@@ -17,29 +20,9 @@
 
 typedef std::vector<std::string> Texts;
 
-class ReliabilityTest : public testing::Test
+class ReliabilityTest : public RunningFrameTest
 {
   protected:
-    SimulatedAdapter sim;
-    BoxRecorder boxes;
-    HACCEL accelerators = nullptr;
-
-    void SetUp() override
-    {
-        ResetProgramState();
-        accelerators = StartFrameOnce();
-        ASSERT_TRUE(IsWindow(FrameWindow));
-        ASSERT_TRUE(IsWindow(MdiClient));
-    }
-
-    void TearDown() override
-    {
-        boxes.onBox = nullptr;
-        CloseAllPortWindows();
-        PumpMessages(200);
-        ResetProgramState();
-    }
-
     static LRESULT Command(WORD id)
     {
         return SendMessageA(FrameWindow, WM_COMMAND, id, 0);
@@ -54,6 +37,35 @@ class ReliabilityTest : public testing::Test
         }
     }
 };
+
+// Counts boxes and how deeply they nest. While each box is up, `whileUp` runs
+// what its message loop would deliver (timer ticks, polls), then messages are
+// pumped.
+struct NestingProbe {
+    int depth = 0;
+    int deepest = 0;
+    Texts nested;
+    void Attach(BoxRecorder& boxes, std::function<void()> whileUp)
+    {
+        boxes.onBox = [this, whileUp](const ShownBox& box) {
+            depth++;
+            deepest = std::max(deepest, depth);
+            if (depth > 1)
+                nested.push_back(box.text);
+            whileUp();
+            PumpMessages(50);
+            depth--;
+        };
+    }
+};
+
+inline std::map<std::string, int> CountTexts(const BoxRecorder& boxes)
+{
+    std::map<std::string, int> counts;
+    for (const ShownBox& b : boxes.boxes)
+        counts[b.text]++;
+    return counts;
+}
 
 // The ring's text, oldest line first, without breaks: a marker that wrapped
 // at column 80 reads whole.

@@ -4,7 +4,9 @@
 #include "app/state.h"
 #include "port/port_record.h"
 #include "port/transfer.h"
+#include "tests/test_support.h"
 
+#include <gtest/gtest.h>
 #include <stdio.h>
 #include <string>
 #include <windows.h>
@@ -19,6 +21,22 @@ inline HACCEL StartFrameOnce()
     return accelerators;
 }
 
+// Asks the MDI client for a port window, as the Open Ports dialog does; the
+// window takes its record from CurrentPort.
+inline HWND CreatePortWindow()
+{
+    MDICREATESTRUCTA create = {"VantDraw",
+                               "ComX",
+                               GetModuleHandleA(nullptr),
+                               CW_USEDEFAULT,
+                               CW_USEDEFAULT,
+                               CW_USEDEFAULT,
+                               CW_USEDEFAULT,
+                               0,
+                               0};
+    return (HWND)SendMessageA(MdiClient, WM_MDICREATE, 0, (LPARAM)&create);
+}
+
 // What the Open Ports dialog does for one port, without the dialog.
 inline PortRecord* OpenPortWindow(int number)
 {
@@ -31,16 +49,7 @@ inline PortRecord* OpenPortWindow(int number)
         CurrentPort = nullptr;
         return nullptr;
     }
-    MDICREATESTRUCTA create = {"VantDraw",
-                               "ComX",
-                               GetModuleHandleA(nullptr),
-                               CW_USEDEFAULT,
-                               CW_USEDEFAULT,
-                               CW_USEDEFAULT,
-                               CW_USEDEFAULT,
-                               0,
-                               0};
-    SendMessageA(MdiClient, WM_MDICREATE, 0, (LPARAM)&create);
+    CreatePortWindow();
     return port;
 }
 
@@ -105,3 +114,29 @@ inline bool ScreenHas(PortRecord* port, const char* marker)
 {
     return ScreenText(port).find(marker) != std::string::npos;
 }
+
+// The real frame on the simulated adapter, with boxes recorded; every port
+// window is closed after each test.
+class RunningFrameTest : public testing::Test
+{
+  protected:
+    SimulatedAdapter sim;
+    BoxRecorder boxes;
+    HACCEL accelerators = nullptr;
+
+    void SetUp() override
+    {
+        ResetProgramState();
+        accelerators = StartFrameOnce();
+        ASSERT_TRUE(IsWindow(FrameWindow));
+        ASSERT_TRUE(IsWindow(MdiClient));
+    }
+
+    void TearDown() override
+    {
+        boxes.onBox = nullptr;
+        CloseAllPortWindows();
+        PumpMessages(200);
+        ResetProgramState();
+    }
+};

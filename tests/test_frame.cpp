@@ -42,19 +42,12 @@ static bool MenuFlag(HMENU menu, UINT item, UINT by, UINT flag)
     return (GetMenuState(menu, item, by) & flag) != 0;
 }
 
-class FrameTest : public testing::Test
+class FrameTest : public RunningFrameTest
 {
   protected:
-    SimulatedAdapter sim;
-    BoxRecorder boxes;
-    HACCEL accelerators = nullptr;
-
     void SetUp() override
     {
-        ResetProgramState();
-        accelerators = StartFrameOnce();
-        ASSERT_TRUE(IsWindow(FrameWindow));
-        ASSERT_TRUE(IsWindow(MdiClient));
+        RunningFrameTest::SetUp();
         Sim::AddPorts(5, 4);
         ClientMessages.clear();
         PortCommands.clear();
@@ -65,9 +58,7 @@ class FrameTest : public testing::Test
         if (RealClientProc && IsWindow(MdiClient))
             SetWindowLongPtrA(MdiClient, GWLP_WNDPROC, (LONG_PTR)RealClientProc);
         RealClientProc = nullptr;
-        CloseAllPortWindows();
-        PumpMessages(200);
-        ResetProgramState();
+        RunningFrameTest::TearDown();
     }
 
     void WatchClient()

@@ -91,18 +91,9 @@ TEST_F(PortWindowCreation, DrawingSurfaceKeepsTheWindowColours)
 
 TEST_F(PortWindowCreation, WithoutAFreshRecordNoWindowIsMade)
 {
-    MDICREATESTRUCTA create = {"VantDraw",
-                               "ComX",
-                               GetModuleHandleA(nullptr),
-                               CW_USEDEFAULT,
-                               CW_USEDEFAULT,
-                               CW_USEDEFAULT,
-                               CW_USEDEFAULT,
-                               0,
-                               0};
     for (PortRecord* handedOver : {(PortRecord*)nullptr, port}) { // none, or one already taken
         CurrentPort = handedOver;
-        EXPECT_EQ(nullptr, (HWND)SendMessageA(MdiClient, WM_MDICREATE, 0, (LPARAM)&create));
+        EXPECT_EQ(nullptr, CreatePortWindow());
         EXPECT_EQ(1, PortWindowCount());
         EXPECT_TRUE(Sim::IsOpen(5));
     }

@@ -105,35 +105,13 @@ TEST_F(ReliabilityNoise, TheSameNoiseThroughThePollWithLineErrorsBetween)
 
 typedef ReliabilityTest ReliabilityVanished;
 
-// Counts boxes and how deeply they nest. While each box is up its message
-// loop would deliver timer ticks, so ticks are run from inside it.
-struct NestingProbe {
-    int depth = 0;
-    int deepest = 0;
-    Texts nested;
-    void Attach(BoxRecorder& boxes)
-    {
-        boxes.onBox = [this](const ShownBox& box) {
-            depth++;
-            deepest = std::max(deepest, depth);
-            if (depth > 1)
-                nested.push_back(box.text);
-            for (int i = 0; i < 5; i++) {
-                Sim::Advance(20);
-                SendMessageA(FrameWindow, WM_TIMER, 0, 0);
-            }
-            PumpMessages(50);
-            depth--;
-        };
-    }
-};
-
-static std::map<std::string, int> CountTexts(const BoxRecorder& boxes)
+// While a box is up its message loop would deliver timer ticks.
+static void TicksInsideABox()
 {
-    std::map<std::string, int> counts;
-    for (const ShownBox& b : boxes.boxes)
-        counts[b.text]++;
-    return counts;
+    for (int i = 0; i < 5; i++) {
+        Sim::Advance(20);
+        SendMessageA(FrameWindow, WM_TIMER, 0, 0);
+    }
 }
 
 TEST_F(ReliabilityVanished, UnpluggedPortShowsEachBoxOnceAndItsWindowStaysUsable)
@@ -149,7 +127,7 @@ TEST_F(ReliabilityVanished, UnpluggedPortShowsEachBoxOnceAndItsWindowStaysUsable
     ASSERT_FALSE(Sim::PeerTake(5).empty());
 
     NestingProbe probe;
-    probe.Attach(boxes);
+    probe.Attach(boxes, TicksInsideABox);
     Sim::Unplug(5);
     Ticks(500, 20);
 
@@ -196,7 +174,7 @@ TEST_F(ReliabilityVanished, EachRunOfFailuresAtOneCallSiteShowsOneBox)
     PortRecord* other = OpenPortWindow(6);
     ASSERT_TRUE(port && other);
     NestingProbe probe;
-    probe.Attach(boxes);
+    probe.Attach(boxes, TicksInsideABox);
     Command(CMD_SEND_TEST_DATA);
 
     // Writes refused for 200 polls: one box, then the run ends with a

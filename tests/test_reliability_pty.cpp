@@ -8,8 +8,7 @@
 #include "port/device.h"
 #include "port/poll.h"
 #include "port/port_record.h"
-#include "tests/shell_helpers.h"
-#include "tests/test_support.h"
+#include "tests/reliability_support.h"
 #include "view/screen.h"
 
 #include <algorithm>
@@ -20,41 +19,18 @@
 #include <string>
 #include <vector>
 
-typedef std::vector<std::string> Texts;
-
 static const int PollsBeforeHangUpBound = 20000;
 static const ULONGLONG HangUpWallClockCapMs = 90000;
 static const int PollsAfterHangUp = 300;
 
-// Counts boxes and how deeply they nest; while each box is up it runs the
-// poll again, directly and through the frame's timer, as its message loop would.
-struct ReentryProbe {
-    int depth = 0;
-    int deepest = 0;
-    Texts nested;
-    void Attach(BoxRecorder& boxes)
-    {
-        boxes.onBox = [this](const ShownBox& box) {
-            depth++;
-            deepest = std::max(deepest, depth);
-            if (depth > 1)
-                nested.push_back(box.text);
-            for (int i = 0; i < 3; i++) {
-                PollAllPorts();
-                SendMessageA(FrameWindow, WM_TIMER, 0, 0);
-            }
-            PumpMessages(50);
-            depth--;
-        };
-    }
-};
-
-static std::map<std::string, int> CountTexts(const BoxRecorder& boxes)
+// While a box is up its message loop would run the poll again, directly
+// and through the frame's timer.
+static void PollsInsideABox()
 {
-    std::map<std::string, int> counts;
-    for (const ShownBox& b : boxes.boxes)
-        counts[b.text]++;
-    return counts;
+    for (int i = 0; i < 3; i++) {
+        PollAllPorts();
+        SendMessageA(FrameWindow, WM_TIMER, 0, 0);
+    }
 }
 
 static std::string RepeatedTexts(const BoxRecorder& boxes)
@@ -172,8 +148,8 @@ TEST_F(ReliabilityPty, HungUpLineShowsEachBoxOnceAndTheWindowStaysUsableAndClose
     PortRecord* port = OpenPortWindow(43);
     ASSERT_TRUE(port) << "run under tools/pty-peer.py --port com43=hangup-after:20000";
     ASSERT_TRUE(IsWindow(port->window));
-    ReentryProbe probe;
-    probe.Attach(boxes);
+    NestingProbe probe;
+    probe.Attach(boxes, PollsInsideABox);
     SendMessageA(FrameWindow, WM_COMMAND, CMD_SEND_TEST_DATA, 0);
     ASSERT_EQ(1, TestDataOn);
 
