@@ -1,5 +1,8 @@
 // One record per open port, and the list of open ports, newest first.
 #pragma once
+#include "port/line_errors.h"
+#include "port/pattern_check.h"
+
 #include <windows.h>
 
 #define SCREEN_LINES 35
@@ -25,6 +28,14 @@ struct PaintedLineStatus {
     DWORD holdFlags;
     DWORD inQueue;
     DWORD outQueue;
+};
+
+// What a burn-in reads back: counted from the last reset, never shown.
+struct PortCounters {
+    uint64_t bytesSent;
+    uint64_t bytesReceived;
+    uint32_t lineErrors[LINE_ERROR_KINDS];
+    PatternCheck pattern;
 };
 
 struct IoRequest;
@@ -79,6 +90,7 @@ class PortRecord
     // Transfer calls whose failure run has had its box (FAILING_* bits of
     // port/transfer.cpp); a success of the same call clears its bit.
     unsigned failingSites;
+    PortCounters counters;
 };
 
 extern PortRecord* PortListHead;
@@ -86,6 +98,7 @@ extern PortRecord* PortListHead;
 void ClosePortRecord(PortRecord* port);
 void UnlinkPort(PortRecord* port);
 PortRecord* FindOpenPort(const char* name);
+void ResetPortCounters(PortRecord* port);
 
 // The first 32-bit word of COMSTAT, the hold flags as one value.
 DWORD HoldFlags(const COMSTAT& status);

@@ -315,6 +315,7 @@ int WritePort(PortRecord* port, const void* data, DWORD length)
     memcpy(request->bytes, data, length);
     DWORD written = 0;
     if (Device.WriteFile(port->device, request->bytes, length, &written, &request->block)) {
+        port->counters.bytesSent += length;
         ReturnRequest(request);
         EndFailureRun(port, FAILING_WRITE | FAILING_WRITE_RESULT);
         return 0;
@@ -326,6 +327,7 @@ int WritePort(PortRecord* port, const void* data, DWORD length)
         return 0;
     }
     EndFailureRun(port, FAILING_WRITE);
+    port->counters.bytesSent += length;
     // A write issued from inside a box of an earlier write may still be
     // tracked; it stays alive until it completes.
     if (port->pendingWrite)

@@ -1,0 +1,84 @@
+#include "port/pattern_check.h"
+
+#include "port/poll.h"
+
+// Lines of the pattern are the first 5 to 46 letters of the alphabet, each
+// followed by CR LF, so a complete line's length tells its place in the cycle.
+#define FIRST_WIDTH 5
+#define LAST_WIDTH 46
+
+static char Expected[TEST_PATTERN_BOUND];
+static int ExpectedLength = 0;
+
+// Offset of the line of `width` letters; LAST_WIDTH + 1 gives the cycle length.
+static int LineOffset(int width)
+{
+    return (width - 1) * width / 2 - (FIRST_WIDTH - 1) * FIRST_WIDTH / 2 + 2 * (width - FIRST_WIDTH);
+}
+
+void ResetPatternCheck(PatternCheck* check)
+{
+    check->verified = 0;
+    check->errors = 0;
+    check->unsynced = 0;
+    check->synced = 0;
+    check->position = 0;
+    // Whatever arrives first may be the start of a line.
+    check->letters = 0;
+    check->sawCr = 0;
+}
+
+// One byte while searching for a complete line to synchronise on.
+static void SearchLine(PatternCheck* check, unsigned char byte)
+{
+    check->unsynced++;
+    if (byte == '\n') {
+        if (check->sawCr && check->letters >= FIRST_WIDTH) {
+            check->synced = 1;
+            check->position = LineOffset(check->letters + 1) % ExpectedLength;
+        }
+        check->letters = 0;
+        check->sawCr = 0;
+        return;
+    }
+    if (check->sawCr || check->letters < 0) {
+        check->letters = -1;
+        check->sawCr = 0;
+        return;
+    }
+    if (byte == '\r')
+        check->sawCr = 1;
+    else if (check->letters < LAST_WIDTH && byte == (unsigned char)Expected[check->letters])
+        check->letters++;
+    else
+        check->letters = -1;
+}
+
+void CheckPattern(PatternCheck* check, const char* data, int count)
+{
+    if (ExpectedLength == 0)
+        ExpectedLength = FillTestPattern(Expected);
+    int i = 0;
+    while (i < count) {
+        if (!check->synced) {
+            SearchLine(check, (unsigned char)data[i++]);
+            continue;
+        }
+        int position = check->position;
+        int start = i;
+        while (i < count && data[i] == Expected[position]) {
+            i++;
+            if (++position == ExpectedLength)
+                position = 0;
+        }
+        check->verified += (uint64_t)(i - start);
+        check->position = position;
+        if (i < count) {
+            check->errors++;
+            check->synced = 0;
+            check->letters = -1;
+            check->sawCr = 0;
+            SearchLine(check, (unsigned char)data[i++]);
+        }
+    }
+}
