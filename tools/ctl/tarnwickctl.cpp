@@ -13,6 +13,7 @@
 
 // The program's own identifiers: command numbers and dialog controls.
 #include "app/commands.h"
+#include "tools/ctl/ctl.h"
 #include "dialogs/line_settings.h"
 
 #define FRAME_CLASS "VantFrame"
@@ -20,7 +21,6 @@
 #define DIALOG_CLASS "#32770"
 #define OPEN_PORTS_TITLE "Open Ports"
 #define BOX_TEXT_ID 0xFFFF
-#define ANSWER_TIMEOUT_MS 5000
 #define APPEAR_TIMEOUT_MS 10000
 #define WAIT_STEP_MS 20
 
@@ -32,8 +32,6 @@
 #define LIT_SIGNAL_RGB 0x80FF80
 #define LIT_HOLD_RGB 0x8080FF
 #define DARK_LAMP_RGB 0xC0C0C0
-
-enum ExitCode { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
 
 // --wait: how long boxes and check-row keep looking for what they want.
 static long WaitMs = 0;
@@ -92,7 +90,8 @@ static const char UsageText[] =
     "                         writes both as PATH-shown.ppm and PATH-expected.ppm\n"
     "\n"
     "Exit status: 0 on success, 1 on failure (no Tarnwick running, no such port\n"
-    "window, no answer), 2 on a usage error.\n";
+    "window, no answer), 2 on a usage error, 3 when a burn-in ran and some port\n"
+    "failed it.\n";
 
 struct NamedCommand {
     const char* name;
@@ -133,13 +132,7 @@ static const char* const StopBitsNames[] = {"1", "1.5", "2"};
 static const char* const RtsNames[] = {"clear", "set", "auto", "toggle"};
 static const char* const DtrNames[] = {"clear", "set", "auto"};
 
-struct Target {
-    HWND frame;
-    HWND mdiClient;
-    DWORD processId;
-};
-
-static int Fail(const char* format, ...)
+int Fail(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -150,7 +143,7 @@ static int Fail(const char* format, ...)
     return EXIT_FAILED;
 }
 
-static int UsageError(const char* format, ...)
+int UsageError(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -161,7 +154,7 @@ static int UsageError(const char* format, ...)
     return EXIT_USAGE;
 }
 
-static int ParseNumber(const char* text, long* value)
+int ParseNumber(const char* text, long* value)
 {
     char* end = nullptr;
     if (!text || !*text)
@@ -179,7 +172,7 @@ static int FindName(const char* const* names, int count, const char* name)
     return -1;
 }
 
-static int FindTarget(Target* target)
+int FindTarget(Target* target)
 {
     target->frame = FindWindowA(FRAME_CLASS, nullptr);
     if (!target->frame)
@@ -504,7 +497,7 @@ static int ReportOpenedRun(const Target& target, const OpenRequest& request)
     return EXIT_FAILED;
 }
 
-static int OpenPorts(const Target& target, int argc, char** argv)
+int OpenPorts(const Target& target, int argc, char** argv)
 {
     OpenRequest request;
     int status = ParseOpenRequest(argc, argv, &request);
@@ -996,7 +989,9 @@ int main(int argc, char** argv)
     int known = command || IsPortVerb(verb) || strcmp(verb, "open") == 0 ||
                 strcmp(verb, "activate") == 0 || strcmp(verb, "ports") == 0 ||
                 strcmp(verb, "quit") == 0 || strcmp(verb, "boxes") == 0 ||
-                strcmp(verb, "dismiss") == 0;
+                strcmp(verb, "dismiss") == 0 || strcmp(verb, "status") == 0 ||
+                strcmp(verb, "screen") == 0 || strcmp(verb, "reset-counters") == 0 ||
+                strcmp(verb, "burnin") == 0;
     if (!known)
         return UsageError("unknown command %s", verb);
     if (command && restCount)
@@ -1019,6 +1014,14 @@ int main(int argc, char** argv)
         return RunPortVerb(target, chosen, verb, restCount, rest);
     if (strcmp(verb, "open") == 0)
         return OpenPorts(target, restCount, rest);
+    if (strcmp(verb, "status") == 0)
+        return PrintStatus(target, restCount, rest);
+    if (strcmp(verb, "screen") == 0)
+        return PrintScreen(target, restCount, rest);
+    if (strcmp(verb, "reset-counters") == 0)
+        return ResetCounters(target, restCount, rest);
+    if (strcmp(verb, "burnin") == 0)
+        return RunBurnin(target, restCount, rest);
     if (strcmp(verb, "activate") == 0) {
         if (restCount != 1)
             return UsageError("activate takes one port name, e.g. activate COM5");
