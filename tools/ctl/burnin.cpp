@@ -55,6 +55,12 @@ static int ParseBurnin(int argc, char** argv, BurninRequest* request)
     return EXIT_OK;
 }
 
+int CheckBurninArguments(int argc, char** argv)
+{
+    BurninRequest request;
+    return ParseBurnin(argc, argv, &request);
+}
+
 static const QueryPortStatus* FindStatus(const std::vector<QueryPortStatus>& ports, long number)
 {
     for (const QueryPortStatus& port : ports)
@@ -150,7 +156,7 @@ static int ShowProgress(const Target& target, const BurninRequest& request, long
     int console = _isatty(_fileno(stderr));
     if (!console && elapsedMs % 10000 != 0 && elapsedMs < request.seconds * 1000)
         return EXIT_OK;
-    fprintf(stderr, "%sburn-in %ld/%ld s: %zu ports, %llu bytes verified, %llu errors on %d ports%s",
+    fprintf(stderr, "%sburn-in %ld/%ld s: %zu ports, %llu bytes verified, %llu errors, %d ports failing%s",
             console ? "\r" : "", elapsedMs / 1000, request.seconds, run.size(), verified, errors,
             failing, console ? "   " : "\n");
     return EXIT_OK;
@@ -188,7 +194,8 @@ static Verdict Judge(const QueryPortStatus& port)
     if (port.bytesReceived == 0)
         reasons.push_back("nothing received");
     if (port.patternErrors)
-        reasons.push_back(std::to_string(port.patternErrors) + " pattern errors");
+        reasons.push_back(std::to_string(port.patternErrors) +
+                          (port.patternErrors == 1 ? " pattern error" : " pattern errors"));
     if (!lineErrors.empty())
         reasons.push_back("line errors: " + lineErrors);
     if (port.bytesReceived && port.verified * 100 < port.bytesSent * PASS_PERCENT) {

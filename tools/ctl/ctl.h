@@ -25,3 +25,5 @@ int PrintScreen(const Target& target, int argc, char** argv);
 int ResetCounters(const Target& target, int argc, char** argv);
 // burnin.cpp
 int RunBurnin(const Target& target, int argc, char** argv);
+// Usage errors are found before looking for Tarnwick.
+int CheckBurninArguments(int argc, char** argv);

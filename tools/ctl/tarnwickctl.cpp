@@ -997,6 +997,8 @@ int main(int argc, char** argv)
     if (command && restCount)
         return UsageError("%s takes no arguments", verb);
 
+    if (strcmp(verb, "burnin") == 0 && CheckBurninArguments(restCount, rest) != EXIT_OK)
+        return EXIT_USAGE;
     Target target;
     int status = FindTarget(&target);
     if (status != EXIT_OK)
