@@ -54,10 +54,10 @@ static void FillPortStatus(QueryPortStatus* out, const PortRecord* port)
     out->stopBits = dcb.StopBits;
     out->rtsControl = (uint8_t)dcb.fRtsControl;
     out->dtrControl = (uint8_t)dcb.fDtrControl;
-    out->flowFlags = (uint8_t)((dcb.fOutX ? QUERY_FLOW_XONXOFF_TX : 0) |
-                               (dcb.fInX ? QUERY_FLOW_XONXOFF_RX : 0) |
-                               (dcb.fOutxCtsFlow ? QUERY_FLOW_CTS : 0) |
-                               (dcb.fOutxDsrFlow ? QUERY_FLOW_DSR : 0));
+    out->flowFlags =
+        (uint8_t)((dcb.fOutX ? QUERY_FLOW_XONXOFF_TX : 0) | (dcb.fInX ? QUERY_FLOW_XONXOFF_RX : 0) |
+                  (dcb.fOutxCtsFlow ? QUERY_FLOW_CTS : 0) |
+                  (dcb.fOutxDsrFlow ? QUERY_FLOW_DSR : 0));
     out->loopbackCapable = (uint8_t)(port->loopbackCapable != 0);
     out->modemStatusFailing = (uint8_t)(port->modemStatusFailing != 0);
 }

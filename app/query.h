@@ -23,8 +23,8 @@
 #define QUERY_BAD_SIZE 1    // the request is not exactly one QueryRequest
 #define QUERY_BAD_VERSION 2 // a version this program does not speak
 #define QUERY_BAD_KIND 3
-#define QUERY_BAD_NAME 4    // the port name is not terminated within its field
-#define QUERY_NO_PORT 5     // no open port of that name
+#define QUERY_BAD_NAME 4 // the port name is not terminated within its field
+#define QUERY_NO_PORT 5  // no open port of that name
 
 #define QUERY_NAME_BYTES 24
 #define QUERY_SCREEN_LINES 35
@@ -33,7 +33,7 @@
 struct QueryRequest {
     uint32_t version;
     uint32_t kind;
-    uint64_t replyWindow; // the caller's window handle, widened
+    uint64_t replyWindow;        // the caller's window handle, widened
     char port[QUERY_NAME_BYTES]; // SCREEN: required; RESET: empty means every port
 };
 
@@ -54,13 +54,13 @@ struct QueryReplyHeader {
 
 struct QueryPortStatus {
     char name[QUERY_NAME_BYTES];
-    uint64_t bytesSent;     // accepted by the device since the last reset
-    uint64_t bytesReceived; // read from the device since the last reset
-    uint64_t verified;      // received bytes that matched the test pattern
-    uint64_t patternErrors; // mismatches against the pattern
-    uint64_t unsynced;      // received while not synchronised to the pattern
+    uint64_t bytesSent;                    // accepted by the device since the last reset
+    uint64_t bytesReceived;                // read from the device since the last reset
+    uint64_t verified;                     // received bytes that matched the test pattern
+    uint64_t patternErrors;                // mismatches against the pattern
+    uint64_t unsynced;                     // received while not synchronised to the pattern
     uint32_t lineErrors[LINE_ERROR_KINDS]; // in the order of LineErrorMarkers
-    uint32_t holdFlags; // the first word of COMSTAT
+    uint32_t holdFlags;                    // the first word of COMSTAT
     uint32_t inQueue;
     uint32_t outQueue;
     uint16_t inputSignals;  // CTS 0x10, DSR 0x20, RI 0x40, CD 0x80

@@ -15,7 +15,8 @@ static const char* Alphabet = nullptr;
 // Offset of the line of `width` letters; LAST_WIDTH + 1 gives the cycle length.
 static int LineOffset(int width)
 {
-    return (width - 1) * width / 2 - (FIRST_WIDTH - 1) * FIRST_WIDTH / 2 + 2 * (width - FIRST_WIDTH);
+    return (width - 1) * width / 2 - (FIRST_WIDTH - 1) * FIRST_WIDTH / 2 +
+           2 * (width - FIRST_WIDTH);
 }
 
 void ResetPatternCheck(PatternCheck* check)

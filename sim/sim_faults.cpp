@@ -44,8 +44,10 @@ struct FaultName {
     LineFault fault;
 };
 
-static const FaultName FaultNames[] = {
-    {"corrupt", FAULT_CORRUPT}, {"drop", FAULT_DROP}, {"frame", FAULT_FRAME}, {"pulled", FAULT_PULLED}};
+static const FaultName FaultNames[] = {{"corrupt", FAULT_CORRUPT},
+                                       {"drop", FAULT_DROP},
+                                       {"frame", FAULT_FRAME},
+                                       {"pulled", FAULT_PULLED}};
 
 // One "COMn=kind[:every]" item; fills number, fault and every.
 static bool ParseFault(const std::string& item, int* number, LineFault* fault, DWORD* every,

@@ -181,8 +181,8 @@ static HWND ReplyWindow()
     windowClass.lpfnWndProc = ReplyProc;
     windowClass.lpszClassName = "BurninReply";
     RegisterClassA(&windowClass);
-    return CreateWindowExA(0, "BurninReply", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           nullptr, nullptr);
+    return CreateWindowExA(0, "BurninReply", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                           nullptr);
 }
 
 TEST_P(QueryRequests, AreAnsweredOrRefusedWithTheirStatus)

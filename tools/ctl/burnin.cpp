@@ -156,7 +156,8 @@ static int ShowProgress(const Target& target, const BurninRequest& request, long
     int console = _isatty(_fileno(stderr));
     if (!console && elapsedMs % 10000 != 0 && elapsedMs < request.seconds * 1000)
         return EXIT_OK;
-    fprintf(stderr, "%sburn-in %ld/%ld s: %zu ports, %llu bytes verified, %llu errors, %d ports failing%s",
+    fprintf(stderr,
+            "%sburn-in %ld/%ld s: %zu ports, %llu bytes verified, %llu errors, %d ports failing%s",
             console ? "\r" : "", elapsedMs / 1000, request.seconds, run.size(), verified, errors,
             failing, console ? "   " : "\n");
     return EXIT_OK;
@@ -219,7 +220,8 @@ static std::string CsvField(const std::string& text)
 }
 
 static int WriteReport(const char* path, const BurninRequest& request,
-                       const std::vector<QueryPortStatus>& run, const std::vector<Verdict>& verdicts)
+                       const std::vector<QueryPortStatus>& run,
+                       const std::vector<Verdict>& verdicts)
 {
     FILE* file = fopen(path, "w");
     if (!file)

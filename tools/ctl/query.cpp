@@ -117,7 +117,8 @@ std::string LineSettingsText(const QueryPortStatus& port)
     static const char* const stops[] = {"1", "1.5", "2"};
     char text[64];
     snprintf(text, sizeof text, "%u %u%c%s", port.baudRate, port.dataBits,
-             port.parity < 5 ? parities[port.parity] : '?', port.stopBits < 3 ? stops[port.stopBits] : "?");
+             port.parity < 5 ? parities[port.parity] : '?',
+             port.stopBits < 3 ? stops[port.stopBits] : "?");
     std::string result = text;
     static const char* const flows[] = {" xon-tx", " xon-rx", " cts", " dsr"};
     for (int bit = 0; bit < 4; bit++)
@@ -147,7 +148,8 @@ std::string LineErrorsText(const QueryPortStatus& port)
     for (int kind = 0; kind < LINE_ERROR_KINDS; kind++) {
         if (!port.lineErrors[kind])
             continue;
-        text += (text.empty() ? "" : ", ") + KindName(kind) + " " + std::to_string(port.lineErrors[kind]);
+        text += (text.empty() ? "" : ", ") + KindName(kind) + " " +
+                std::to_string(port.lineErrors[kind]);
     }
     return text;
 }
@@ -158,7 +160,7 @@ static std::string SignalsText(const QueryPortStatus& port)
         unsigned bit;
         int output;
         const char* name;
-    } lamps[] = {{0x10, 0, "CTS"}, {0x20, 0, "DSR"}, {0x80, 0, "CD"},   {0x40, 0, "RI"},
+    } lamps[] = {{0x10, 0, "CTS"}, {0x20, 0, "DSR"}, {0x80, 0, "CD"},  {0x40, 0, "RI"},
                  {0x02, 1, "RTS"}, {0x01, 1, "DTR"}, {0x04, 1, "LOOP"}};
     std::string text;
     for (const auto& lamp : lamps)

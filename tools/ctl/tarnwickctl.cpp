@@ -13,8 +13,8 @@
 
 // The program's own identifiers: command numbers and dialog controls.
 #include "app/commands.h"
-#include "tools/ctl/ctl.h"
 #include "dialogs/line_settings.h"
+#include "tools/ctl/ctl.h"
 
 #define FRAME_CLASS "VantFrame"
 #define PORT_CLASS "VantDraw"
