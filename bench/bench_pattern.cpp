@@ -42,11 +42,14 @@ static void MeasureCheck(const char* label, const std::vector<char>& data, bool 
     double appendRate =
         Rate(data, quick, [&](const char* bytes, int count) { AppendText(port, bytes, count); });
     delete port;
-    // Against what every received byte already costs: the append to the screen.
+    // Against what every received byte already costs (the append to the
+    // screen), and against the most a full adapter can deliver.
     double share = 100.0 * appendRate / checkRate;
+    double core = 100.0 * 64 * LINE_RATE_921600 / 1e6 / checkRate;
     char figure[64];
-    snprintf(figure, sizeof figure, "%8.1f MB/s (%.1f %% of append)", checkRate, share);
-    PrintRow(label, figure, "< 10 % of append", share < 10 ? "met" : "MISSED");
+    snprintf(figure, sizeof figure, "%7.0f MB/s, %.2f %% of a core", checkRate, core);
+    PrintRow(label, figure, "< 1 % at 64 x 921600", core < 1 ? "met" : "MISSED");
+    printf("  %-54s %.1f %% of the time AppendText takes for the same bytes\n", "", share);
 }
 
 void RunPatternBenchmarks(bool quick)
