@@ -2,14 +2,10 @@
 #pragma once
 #include <windows.h>
 
+#include "view/layout.h"
+
 class PortRecord;
 
-#define LAMP_COUNT 7
-#define HOLD_ROW_OFFSET 240
-#define TEXT_ROW_HEIGHT 14
-
-extern const char* const SignalRowLabels[LAMP_COUNT + 1];
-extern const char* const HoldRowLabels[LAMP_COUNT + 1];
 extern int SignalLampX[LAMP_COUNT];
 extern int SignalLampWidth[LAMP_COUNT];
 extern int HoldLampX[LAMP_COUNT];
