@@ -1,7 +1,7 @@
 #include "app/frame.h"
 
-#include "app/resource.h"
 #include "app/message_box.h"
+#include "app/resource.h"
 #include "app/state.h"
 #include "dialogs/dialogs.h"
 #include "port/poll.h"
@@ -55,9 +55,9 @@ HACCEL StartApplication(HINSTANCE instance, int show)
     WindowMenu = GetSubMenu(AppMenu, MENU_PORT_POSITION);
     HACCEL accelerators = LoadAcceleratorsA(instance, RESOURCE_NAME(VANT_ACCELERATORS));
     DeterminePlatform();
-    FrameWindow = CreateWindowExA(0, VANT_FRAME_CLASS, "Tarnwick", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, AppMenu,
-                                  instance, nullptr);
+    FrameWindow = CreateWindowExA(0, VANT_FRAME_CLASS, "Tarnwick", WS_OVERLAPPEDWINDOW,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  nullptr, AppMenu, instance, nullptr);
     ShowWindow(FrameWindow, show);
     UpdateWindow(FrameWindow);
     return accelerators;

@@ -6,9 +6,6 @@
 
 #include <stdio.h>
 
-const DWORD BaudRateList[16] = {300,   600,   1200,  2400,   3600,   4800,   7200,   9600,
-                                19200, 38400, 57600, 115200, 230400, 460800, 921600, 0};
-
 static LRESULT SelectedIndex(HWND dialog, int control)
 {
     return SendDlgItemMessageA(dialog, control, CB_GETCURSEL, 0, 0);

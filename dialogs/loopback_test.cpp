@@ -1,5 +1,5 @@
-#include "app/resource.h"
 #include "app/message_box.h"
+#include "app/resource.h"
 #include "app/state.h"
 #include "dialogs/dialogs.h"
 #include "port/line_control.h"

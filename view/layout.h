@@ -1,8 +1,8 @@
 // Where a port window draws its lamps and text rows, and in what colours.
 // Shared with tarnwickctl, which reads lamps and rows back from the screen.
 #pragma once
-#include <windows.h>
 #include <string.h>
+#include <windows.h>
 
 #define LAMP_COUNT 7
 #define LAMP_TOP 1

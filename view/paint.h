@@ -1,8 +1,8 @@
 // Lamp rows and text rows of a port window, painted incrementally.
 #pragma once
-#include <windows.h>
-
 #include "view/layout.h"
+
+#include <windows.h>
 
 class PortRecord;
 

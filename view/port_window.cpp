@@ -1,7 +1,7 @@
 #include "view/port_window.h"
 
-#include "app/resource.h"
 #include "app/message_box.h"
+#include "app/resource.h"
 #include "app/state.h"
 #include "dialogs/dialogs.h"
 #include "port/line_control.h"
@@ -99,7 +99,8 @@ static void RunPortCommand(HWND window, WPARAM wParam)
         SendMessageA(FrameWindow, WM_CLOSE, 0, 0);
         break;
     case CMD_PORT_SETTINGS:
-        DialogBoxParamA(AppInstance, RESOURCE_NAME(VANT_SETTINGS_DIALOG), window, ComSettingsDlgProc, 0);
+        DialogBoxParamA(AppInstance, RESOURCE_NAME(VANT_SETTINGS_DIALOG), window,
+                        ComSettingsDlgProc, 0);
         break;
     case CMD_CLEAR_SCREEN:
         ClearScreen(port);
