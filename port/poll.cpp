@@ -52,7 +52,7 @@ static void DrainInput(PortRecord* port, DWORD queued, RecordWatch* watch)
         DWORD wanted = remaining < RECEIVE_BUFFER_SIZE ? remaining : RECEIVE_BUFFER_SIZE;
         remaining -= wanted;
         DWORD count = 0;
-        int failed = ReadPort(port, port->receiveBuffer, wanted, &count);
+        int failed = PollReadPort(port, port->receiveBuffer, wanted, &count);
         if (watch->closed)
             return;
         if (failed) {
@@ -79,7 +79,7 @@ static void ServiceWatchedPort(PortRecord* port, RecordWatch* watch)
     if (TestDataOn && counts.outQueue == 0 && !WriteOutstanding(port)) {
         if (TestPatternLength == 0)
             BuildTestPattern();
-        WritePort(port, TestPattern, (DWORD)TestPatternLength);
+        PollWritePort(port, TestPattern, (DWORD)TestPatternLength);
         if (watch->closed)
             return;
     }
