@@ -35,11 +35,16 @@ struct SignalStep {
     DWORD errorBit;
 };
 
+// The plug wires RTS to CTS, and DTR to DSR and CD. CD is checked only in the
+// steps where DTR and RTS agree, so a plug that feeds CD from RTS passes too.
+#define CTS_DSR (MS_CTS_ON | MS_DSR_ON)
+#define CTS_DSR_CD (MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON)
+
 static const SignalStep SignalSteps[4] = {
-    {CLRDTR, CLRRTS, 0xB0, 0x00, 0x01},
-    {CLRDTR, SETRTS, 0x30, 0x10, 0x02},
-    {SETDTR, CLRRTS, 0x30, 0x20, 0x04},
-    {SETDTR, SETRTS, 0xB0, 0xB0, 0x08},
+    {CLRDTR, CLRRTS, CTS_DSR_CD, 0, 0x01},
+    {CLRDTR, SETRTS, CTS_DSR, MS_CTS_ON, 0x02},
+    {SETDTR, CLRRTS, CTS_DSR, MS_DSR_ON, 0x04},
+    {SETDTR, SETRTS, CTS_DSR_CD, CTS_DSR_CD, 0x08},
 };
 
 // The state of one run of the test.

@@ -17,6 +17,9 @@ static const char PatternAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNO
 #define PATTERN_LIMIT 5000
 #define PATTERN_FIRST_WIDTH 5
 #define PATTERN_LAST_WIDTH 46
+// One round of widths 5 to 46 is 1,155 bytes; the pattern stops at the end
+// of the first round that ends past this, so it holds exactly one round.
+#define PATTERN_ROUNDS_PAST 700
 
 // Set while a poll runs. A box shown during the poll runs a message loop
 // that keeps delivering timer ticks; those must not start a second walk.
@@ -33,7 +36,7 @@ void BuildTestPattern()
             width++;
         } else {
             width = PATTERN_FIRST_WIDTH;
-            if (pos > 700)
+            if (pos > PATTERN_ROUNDS_PAST)
                 width = 0;
         }
         TestPattern[pos++] = '\r';
