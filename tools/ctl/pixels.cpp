@@ -5,6 +5,47 @@
 #include <stdio.h>
 #include <string.h>
 
+// A 32-bit memory bitmap to draw or copy into, read back as 0xRRGGBB.
+struct Canvas {
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ oldBitmap;
+    void* bits;
+    int width;
+    int height;
+};
+
+static void OpenCanvas(Canvas* canvas, HDC like, int width, int height)
+{
+    BITMAPINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    canvas->dc = CreateCompatibleDC(like);
+    canvas->bits = nullptr;
+    canvas->bitmap = CreateDIBSection(canvas->dc, &info, DIB_RGB_COLORS, &canvas->bits, nullptr, 0);
+    canvas->oldBitmap = SelectObject(canvas->dc, canvas->bitmap);
+    canvas->width = width;
+    canvas->height = height;
+}
+
+static std::vector<DWORD> CloseCanvas(Canvas* canvas)
+{
+    GdiFlush();
+    std::vector<DWORD> pixels(canvas->width * canvas->height, 0);
+    const DWORD* data = (const DWORD*)canvas->bits;
+    for (size_t i = 0; data && i < pixels.size(); i++)
+        pixels[i] = data[i] & 0xFFFFFF;
+    SelectObject(canvas->dc, canvas->oldBitmap);
+    DeleteObject(canvas->bitmap);
+    DeleteDC(canvas->dc);
+    return pixels;
+}
+
 // A rectangle of the port window's client area as it is on the screen, as
 // 0xRRGGBB values. Another process's child window cannot be read directly
 // under Wine, so the same pixels are copied from its top-level window.
@@ -17,30 +58,11 @@ static int CaptureClient(HWND window, int left, int top, int width, int height,
     if (!topLevel || !GetWindowRect(topLevel, &frame) || !ClientToScreen(window, &origin))
         return Fail("cannot locate the port window on the screen");
     HDC source = GetWindowDC(topLevel);
-    HDC memory = CreateCompatibleDC(source);
-    BITMAPINFO info;
-    ZeroMemory(&info, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BOOL copied = BitBlt(memory, 0, 0, width, height, source, origin.x - frame.left,
+    Canvas canvas;
+    OpenCanvas(&canvas, source, width, height);
+    BOOL copied = BitBlt(canvas.dc, 0, 0, width, height, source, origin.x - frame.left,
                          origin.y - frame.top, SRCCOPY);
-    GdiFlush();
-    pixels->assign(width * height, 0);
-    if (copied) {
-        const DWORD* data = (const DWORD*)bits;
-        for (int i = 0; i < width * height; i++)
-            (*pixels)[i] = data[i] & 0xFFFFFF;
-    }
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
+    *pixels = CloseCanvas(&canvas);
     ReleaseDC(topLevel, source);
     if (!copied)
         return Fail("could not copy the port window from the screen: error %lu", GetLastError());
@@ -114,33 +136,16 @@ int PrintPixel(HWND window, int argc, char** argv)
 static std::vector<DWORD> DrawExpectedRow(const std::string& text, int width)
 {
     HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info;
-    ZeroMemory(&info, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -TEXT_ROW_HEIGHT;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
-    HGDIOBJ oldFont = SelectObject(memory, GetStockObject(SYSTEM_FONT));
+    Canvas canvas;
+    OpenCanvas(&canvas, screen, width, TEXT_ROW_HEIGHT);
+    HGDIOBJ oldFont = SelectObject(canvas.dc, GetStockObject(SYSTEM_FONT));
     RECT band = {0, 0, width, TEXT_ROW_HEIGHT};
-    FillRect(memory, &band, (HBRUSH)GetStockObject(WHITE_BRUSH));
-    SetBkMode(memory, TRANSPARENT);
-    SetTextColor(memory, RGB(0, 0, 0));
-    TextOutA(memory, TEXT_LEFT, 0, text.data(), (int)text.size());
-    GdiFlush();
-    std::vector<DWORD> pixels(width * TEXT_ROW_HEIGHT);
-    const DWORD* data = (const DWORD*)bits;
-    for (size_t i = 0; i < pixels.size(); i++)
-        pixels[i] = data[i] & 0xFFFFFF;
-    SelectObject(memory, oldFont);
-    SelectObject(memory, oldBitmap);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
+    FillRect(canvas.dc, &band, (HBRUSH)GetStockObject(WHITE_BRUSH));
+    SetBkMode(canvas.dc, TRANSPARENT);
+    SetTextColor(canvas.dc, RGB(0, 0, 0));
+    TextOutA(canvas.dc, TEXT_LEFT, 0, text.data(), (int)text.size());
+    SelectObject(canvas.dc, oldFont);
+    std::vector<DWORD> pixels = CloseCanvas(&canvas);
     ReleaseDC(nullptr, screen);
     return pixels;
 }
