@@ -125,7 +125,7 @@ int PrintPixel(HWND window, int argc, char** argv)
         return UsageError("pixel takes X Y");
     std::vector<DWORD> pixels;
     int status = CaptureClient(window, (int)x, (int)y, 1, 1, &pixels);
-    if (status == EXIT_OK)
+    if (status == EXIT_OK && !pixels.empty())
         printf("%06lX\n", (unsigned long)pixels[0]);
     return status;
 }
