@@ -59,7 +59,7 @@ static void FillPortStatus(QueryPortStatus* out, const PortRecord* port)
                   (dcb.fOutxCtsFlow ? QUERY_FLOW_CTS : 0) |
                   (dcb.fOutxDsrFlow ? QUERY_FLOW_DSR : 0));
     out->loopbackCapable = (uint8_t)(port->loopbackCapable != 0);
-    out->modemStatusFailing = (uint8_t)(port->modemStatusFailing != 0);
+    out->modemStatusFailing = (uint8_t)((port->failingSites & FAILING_MODEM_STATUS) != 0);
 }
 
 static DWORD CountOpenPorts()

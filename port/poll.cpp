@@ -18,6 +18,9 @@ static const char PatternAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNO
 #define PATTERN_LIMIT 5000
 #define PATTERN_FIRST_WIDTH 5
 #define PATTERN_LAST_WIDTH 46
+// One round of widths 5 to 46 is 1,155 bytes; the pattern stops at the end
+// of the first round that ends past this, so it holds exactly one round.
+#define PATTERN_ROUNDS_PAST 700
 
 // Set while a poll runs. A box shown during the poll runs a message loop
 // that keeps delivering timer ticks; those must not start a second walk.
@@ -34,7 +37,7 @@ int FillTestPattern(char* buffer)
             width++;
         } else {
             width = PATTERN_FIRST_WIDTH;
-            if (pos > 700)
+            if (pos > PATTERN_ROUNDS_PAST)
                 width = 0;
         }
         buffer[pos++] = '\r';
@@ -58,7 +61,7 @@ static void DrainInput(PortRecord* port, DWORD queued, RecordWatch* watch)
         DWORD wanted = remaining < RECEIVE_BUFFER_SIZE ? remaining : RECEIVE_BUFFER_SIZE;
         remaining -= wanted;
         DWORD count = 0;
-        int failed = ReadPort(port, port->receiveBuffer, wanted, &count);
+        int failed = PollReadPort(port, port->receiveBuffer, wanted, &count);
         if (watch->closed)
             return;
         if (failed) {
@@ -87,7 +90,7 @@ static void ServiceWatchedPort(PortRecord* port, RecordWatch* watch)
     if (TestDataOn && counts.outQueue == 0 && !WriteOutstanding(port)) {
         if (TestPatternLength == 0)
             BuildTestPattern();
-        WritePort(port, TestPattern, (DWORD)TestPatternLength);
+        PollWritePort(port, TestPattern, (DWORD)TestPatternLength);
         if (watch->closed)
             return;
     }

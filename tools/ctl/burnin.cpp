@@ -1,7 +1,7 @@
 // burnin: every port of a run sends the test pattern for a while, and each
 // is judged by what came back: verified pattern bytes, pattern errors and
 // line errors, as Tarnwick counted them.
-#include "app/commands.h"
+#include "app/resource.h"
 #include "tools/ctl/query.h"
 
 #include <io.h>
