@@ -256,9 +256,10 @@ static int PrintVerdicts(const BurninRequest& request, const std::vector<QueryPo
         const Verdict& v = verdicts.back();
         std::string text = v.reason + (v.reason.empty() || v.note.empty() ? "" : "; ") +
                            (v.note.empty() ? "" : "note: " + v.note);
-        printf("%-7s %-7s %12llu %12llu %8llu %8u  %s\n", p.name, v.passed ? "pass" : "FAIL",
+        printf("%-7s %-7s %12llu %12llu %8llu %8u%s%s\n", p.name, v.passed ? "pass" : "FAIL",
                (unsigned long long)p.bytesSent, (unsigned long long)p.verified,
-               (unsigned long long)p.patternErrors, LineErrorTotal(p), text.c_str());
+               (unsigned long long)p.patternErrors, LineErrorTotal(p), text.empty() ? "" : "  ",
+               text.c_str());
         if (!v.passed)
             failedNames += (failedNames.empty() ? "" : ", ") + std::string(p.name);
     }
