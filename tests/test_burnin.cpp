@@ -15,28 +15,19 @@
 
 static std::string Pattern()
 {
-    const std::string alphabet = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    std::string pattern;
-    for (int width = 5; width <= 46; width++)
-        pattern += alphabet.substr(0, width) + "\r\n";
-    return pattern;
+    char pattern[TEST_PATTERN_BOUND];
+    return std::string(pattern, FillTestPattern(pattern));
 }
 
 static const std::string P = Pattern();
+// Control bytes, line ends and a near-line, but no complete pattern line.
+static const std::string Noise("\x1b[0m\r\nab\r\nabcde\rX\n\xff\x00 \r\n\r\n", 25);
 
 // The line of 33 letters spans offsets 574 to 608; 600 is inside it.
 static std::string Flipped(std::string text, size_t at)
 {
     text[at] ^= 0x20;
     return text;
-}
-
-static std::string Noise()
-{
-    std::string noise;
-    for (int i = 0; i < 50; i++)
-        noise += (char)i;
-    return noise;
 }
 
 struct PatternCase {
@@ -53,7 +44,7 @@ static const PatternCase PatternCases[] = {
     {"SyncOnLastLine", P.substr(1155 - 48) + P, 1155, 0, 48},
     {"FlippedByte", Flipped(P + P, 600), 593 + 1665, 1, 7 + 9 + 36},
     {"DroppedByte", (P + P).erase(600, 1), 593 + 1665, 1, 7 + 8 + 36},
-    {"NoiseBurst", (P + P).insert(600, Noise()), 593 + 1665, 1, 7 + 50 + 9 + 36},
+    {"NoiseBurst", (P + P).insert(600, Noise), 593 + 1665, 1, 7 + Noise.size() + 9 + 36},
     {"TwoFlips", Flipped(Flipped(P + P + P, 600), 1155 + 600), 3465 - 97, 2, 7 + 45 + 45},
     {"NotThePattern", std::string(40, 'x') + "hello world\r\nabcd\r\nabcdeX\r\n", 0, 0, 67},
 };
