@@ -49,6 +49,11 @@ static const PatternCase PatternCases[] = {
     {"NotThePattern", std::string(40, 'x') + "hello world\r\nabcd\r\nabcdeX\r\n", 0, 0, 67},
 };
 
+static void PrintTo(const PatternCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class PatternCheckCases : public testing::TestWithParam<PatternCase>
 {
 };
@@ -150,6 +155,11 @@ static const RequestCase RequestCases[] = {
     {"ScreenNotOpen", sizeof(QueryRequest), QUERY_VERSION, QUERY_SCREEN, "COM6", QUERY_NO_PORT},
     {"ResetNotOpen", sizeof(QueryRequest), QUERY_VERSION, QUERY_RESET, "COM6", QUERY_NO_PORT},
 };
+
+static void PrintTo(const RequestCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class QueryRequests : public BurninPorts, public testing::WithParamInterface<RequestCase>
 {

@@ -12,6 +12,8 @@
 #define PROGRESS_STEP_MS 1000
 #define SETTLE_STEP_MS 100
 #define SETTLE_LIMIT_MS 5000
+#define MODEM_STATUS_BOX "GetCommModemStatus Error:"
+#define MODEM_BOX_QUIET_MS 300
 
 struct BurninRequest {
     long first;
@@ -114,6 +116,35 @@ static int OpenMissingPorts(const Target& target, BurninRequest& request)
     return status;
 }
 
+// Unreadable modem inputs (pseudo-terminals, some drivers) raise one box per
+// port, and a box holds the poll of every port; it is only a note here.
+// Each port's box comes once the one before it is answered; `quietMs` is
+// how long to look for the next before going on.
+static void AnswerModemStatusBoxes(const Target& target, int quietMs)
+{
+    for (int quiet = 0;;) {
+        int answered = 0;
+        for (HWND box : ListBoxes(target)) {
+            std::string text = BoxText(box);
+            if (text.compare(0, strlen(MODEM_STATUS_BOX), MODEM_STATUS_BOX) != 0)
+                continue;
+            fprintf(stderr, "tarnwickctl: answered Tarnwick's box \"%s\"\n", text.c_str());
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                         (LPARAM)GetDlgItem(box, IDOK));
+            WaitUntilHidden(box);
+            answered++;
+        }
+        if (answered) {
+            quiet = 0;
+            continue;
+        }
+        if (quiet >= quietMs)
+            return;
+        Sleep(WAIT_STEP_MS);
+        quiet += WAIT_STEP_MS;
+    }
+}
+
 static int SetTestData(const Target& target, int on)
 {
     int current = 0;
@@ -142,6 +173,7 @@ static void RunPorts(const BurninRequest& request, const std::vector<QueryPortSt
 static int ShowProgress(const Target& target, const BurninRequest& request, long elapsedMs)
 {
     std::vector<QueryPortStatus> all, run;
+    AnswerModemStatusBoxes(target, 0);
     int status = QueryStatus(target, &all, nullptr);
     if (status != EXIT_OK)
         return status;
@@ -281,6 +313,8 @@ int RunBurnin(const Target& target, int argc, char** argv)
     int status = ParseBurnin(argc, argv, &request);
     if (status == EXIT_OK)
         status = OpenMissingPorts(target, request);
+    if (status == EXIT_OK)
+        AnswerModemStatusBoxes(target, MODEM_BOX_QUIET_MS);
     QueryReplyHeader header;
     std::vector<char> none;
     for (long n = request.first; status == EXIT_OK && n < request.first + request.count; n++)
