@@ -44,6 +44,7 @@ double CpuSeconds()
 // process, so /proc/self is not this process: it is found by its name.
 static char SchedstatPath[64];
 static int SchedstatSearched;
+static int OwnPid;
 
 static bool ReadSmallFile(const char* path, char* text, DWORD size)
 {
@@ -73,6 +74,7 @@ static void FindSchedstat()
         if (ReadSmallFile(path, name, sizeof name) && strncmp(name, "tarnwick-bench", 14) == 0) {
             snprintf(SchedstatPath, sizeof SchedstatPath, "Z:\\proc\\%s\\schedstat",
                      found.cFileName);
+            OwnPid = atoi(found.cFileName);
             break;
         }
     } while (FindNextFileA(search, &found));
@@ -87,6 +89,31 @@ double ThreadCpuSeconds()
     if (!SchedstatPath[0] || !ReadSmallFile(SchedstatPath, text, sizeof text))
         return -1;
     return (double)_strtoui64(text, nullptr, 10) / 1e9;
+}
+
+int OwnLinuxPid()
+{
+    if (!SchedstatSearched)
+        FindSchedstat();
+    return OwnPid;
+}
+
+double LinuxProcessCpuSeconds(int pid)
+{
+    char path[64], text[1024];
+    snprintf(path, sizeof path, "Z:\\proc\\%d\\stat", pid);
+    if (pid <= 0 || !ReadSmallFile(path, text, sizeof text))
+        return -1;
+    // Fields after the command name, which may hold spaces: state is the
+    // first, user and system time (in 1/100 s) the 12th and 13th.
+    const char* field = strrchr(text, ')');
+    unsigned long long ticks[2] = {0, 0};
+    for (int i = 0; field && i < 13; i++) {
+        field = strchr(field + 1, ' ');
+        if (field && i >= 11)
+            ticks[i - 11] = _strtoui64(field + 1, nullptr, 10);
+    }
+    return field ? (ticks[0] + ticks[1]) / 100.0 : -1;
 }
 
 static LRESULT CALLBACK BenchWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
