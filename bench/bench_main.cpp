@@ -1,6 +1,7 @@
 // tarnwick-bench: throughput and CPU cost of the text append, the painting
 // and the poll cycle, on the simulated adapter and on Wine's serial path.
-//   tarnwick-bench.exe [--quick] [--only append|paint|poll|idle|realtime|serial] [--serial COMn BYTES]
+//   tarnwick-bench.exe [--quick] [--only append|paint|poll|idle|realtime|serial] [--serial COMn
+//   BYTES]
 #include "bench/bench.h"
 #include "view/paint.h"
 

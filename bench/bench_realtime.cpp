@@ -117,8 +117,8 @@ void RunRealTimeBenchmark(bool quick)
     PrintSection(title);
     printf("  CPU per wall second from Linux (/proc/PID/stat): this program, the X server and\n"
            "  the wineserver (? = not found: BENCH_XSERVER_PID, BENCH_WINESERVER_PID)\n");
-    printf("  %-22s %9s  %9s  %8s  %8s  %8s  %8s  %s\n", "arrangement", "rx B/s", "lost",
-           "program", "X server", "wineserv", "all", "target: 0 lost, all < 10 %");
+    printf("  %-22s %9s  %9s  %8s  %8s  %8s  %8s  %s\n", "arrangement", "rx B/s", "lost", "program",
+           "X server", "wineserv", "all", "target: 0 lost, all < 10 %");
     Sim::Install();
     Sim::AddPorts(1, DEMO_PORTS, Sim::WIRE_LOOPBACK_PLUG);
     Sim::SetRealTime(true);

@@ -2,6 +2,7 @@
 #include "bench/bench.h"
 #include "port/device.h"
 #include "port/port_record.h"
+#include "view/paint.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -204,8 +205,10 @@ void AttachBenchWindow(PortRecord* port, int index)
 
 void DetachBenchWindow(PortRecord* port)
 {
-    if (port->window)
+    if (port->window) {
+        ForgetSeenRows(port->window);
         DestroyWindow(port->window);
+    }
     port->window = nullptr;
 }
 

@@ -2,7 +2,9 @@
 
 #include "port/port_record.h"
 
+#include <stdlib.h>
 #include <string.h>
+#include <vector>
 
 const char* const SignalRowLabels[LAMP_COUNT + 1] = {"CTS", "DSR", "CD",   "RI",
                                                      "RTS", "DTR", "LOOP", ""};
@@ -20,14 +22,41 @@ int HoldLampWidth[LAMP_COUNT];
 #define HOLD_COLOUR RGB(128, 128, 255)
 #define TEXT_LEFT 10
 #define TEXT_RIGHT 1600
+// Taller windows are painted without comparing rows.
+#define TEXT_ROWS_COMPARED 150
 
 // Which word and bit light each SignalRow lamp, in painting order.
 static const unsigned short SignalLampBits[LAMP_COUNT] = {
     SIGNAL_CTS, SIGNAL_DSR, SIGNAL_CD, SIGNAL_RI, SIGNAL_RTS, SIGNAL_DTR, SIGNAL_LOOP};
 static const int SignalLampIsOutput[LAMP_COUNT] = {0, 0, 0, 0, 1, 1, 1};
 
+// The font of the lamp labels and text rows: the screen's default font at
+// 96 DPI, whose rows fit the fixed 14-pixel pitch and whose labels fit the
+// lamps. Windows scales a program that does not declare itself DPI-aware and
+// reports 96 DPI to it; Wine does neither and hands out a default font grown
+// with the screen's DPI, so there the 96-DPI size is asked for. Null at 96
+// DPI, where the surface's own default font is used. It lives as long as
+// the program.
+static HFONT RowFont = nullptr;
+
+static void ChooseRowFont()
+{
+    HDC screen = GetDC(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    LOGFONTA font;
+    if (dpi == 96 || dpi <= 0 || RowFont ||
+        !GetObjectA(GetStockObject(SYSTEM_FONT), sizeof font, &font))
+        return;
+    // Only the height grows with the DPI; the width stays as asked.
+    font.lfHeight = MulDiv(font.lfHeight, 96, dpi);
+    RowFont = CreateFontIndirectA(&font);
+}
+
 void LayoutLampRows()
 {
+    ChooseRowFont();
     int x = 5;
     for (int i = 0; SignalRowLabels[i][0]; i++) {
         SignalLampX[i] = x;
@@ -269,7 +298,143 @@ static void PaintRowRun(const RowSurface& surface, PortRecord* port, int rows, i
     }
 }
 
-static void PaintTextRows(HDC surface, PortRecord* port, int rows, int forced)
+// What the text rows of a window show as far as they can be seen: the text a
+// full repaint writes in each row, by age (0 = bottom row), for the client
+// height it was painted at. A busy port moves its ring on by many lines at
+// each poll, yet most of what a covered, narrow or tiled window shows of
+// each row stays the same: such rows are not painted again. Kept in the
+// window's user data; the window's owner frees it with ForgetSeenRows.
+struct SeenRows {
+    int rows;
+    int clientHeight;
+    char text[SCREEN_LINES][sizeof(ScreenLine::text)];
+};
+
+static SeenRows* SeenRowsOf(HWND window)
+{
+    SeenRows* seen = (SeenRows*)GetWindowLongPtrA(window, GWLP_USERDATA);
+    if (!seen) {
+        seen = (SeenRows*)calloc(1, sizeof *seen);
+        if (seen)
+            SetWindowLongPtrA(window, GWLP_USERDATA, (LONG_PTR)seen);
+    }
+    return seen;
+}
+
+void ForgetSeenRows(HWND window)
+{
+    free((SeenRows*)SetWindowLongPtrA(window, GWLP_USERDATA, 0));
+}
+
+static void RememberSeenRows(SeenRows* seen, PortRecord* port, int rows)
+{
+    if (!seen)
+        return;
+    seen->rows = rows;
+    seen->clientHeight = port->clientHeight;
+    for (int age = 0; age < SCREEN_LINES && age < rows; age++)
+        memcpy(seen->text[age], port->lines[PreviousLine(port->currentLine, age)].text,
+               sizeof seen->text[age]);
+}
+
+// The band of `row` in y; the bottom row's reaches down to the client's edge.
+static void BandRange(PortRecord* port, int rows, int row, int* top, int* bottom)
+{
+    *top = RowTop(row);
+    *bottom = RowTop(row) + TEXT_ROW_HEIGHT;
+    if (row == rows && port->clientHeight > *bottom)
+        *bottom = port->clientHeight;
+}
+
+// How far right each row band can be seen, indexed by row (0 when hidden).
+// False when the visible part of the window is not known.
+static bool SeenRightEdges(HDC surface, PortRecord* port, int rows, int* right)
+{
+    RECT box;
+    int kind = GetClipBox(surface, &box);
+    if (kind == ERROR)
+        return false;
+    std::vector<RECT> parts(1, box);
+    if (kind == NULLREGION) {
+        parts.clear();
+    } else if (kind == COMPLEXREGION) {
+        parts.clear();
+        HRGN visible = CreateRectRgn(0, 0, 0, 0);
+        POINT origin;
+        bool known =
+            visible && GetRandomRgn(surface, visible, SYSRGN) == 1 && GetDCOrgEx(surface, &origin);
+        DWORD size = known ? GetRegionData(visible, 0, nullptr) : 0;
+        std::vector<char> data(size ? size : 1);
+        known = known && size && GetRegionData(visible, size, (RGNDATA*)data.data()) == size;
+        if (visible)
+            DeleteObject(visible);
+        if (!known)
+            return false;
+        const RGNDATA* region = (const RGNDATA*)data.data();
+        const RECT* rects = (const RECT*)region->Buffer;
+        for (DWORD i = 0; i < region->rdh.nCount; i++) {
+            RECT part = rects[i];
+            OffsetRect(&part, -origin.x, -origin.y); // the system region is in screen pixels
+            parts.push_back(part);
+        }
+    }
+    for (int row = 1; row <= rows; row++) {
+        int top, bottom;
+        BandRange(port, rows, row, &top, &bottom);
+        right[row] = 0;
+        for (const RECT& part : parts)
+            if (part.top < bottom && part.bottom > top && part.right > right[row])
+                right[row] = part.right;
+    }
+    return true;
+}
+
+// Whether `a` and `b` look the same left of `right`: the same characters up
+// to the first one that starts at or beyond it.
+static bool SameLeftOf(const char* a, const char* b, int right)
+{
+    int x = TEXT_LEFT;
+    for (int i = 0; x < right; i++) {
+        if (a[i] != b[i])
+            return false;
+        if (!a[i])
+            return true;
+        x += CharWidths[(unsigned char)a[i]];
+    }
+    return true;
+}
+
+// Marks in `unchanged` (by row) the rows whose band would show what it
+// shows now: its own text and the row's above, which reaches into it, are
+// the same as far as the band can be seen. False when nothing is known.
+static bool FindUnchangedRows(HDC surface, PortRecord* port, int rows, const SeenRows* seen,
+                              bool* unchanged)
+{
+    if (!seen || seen->rows != rows || seen->clientHeight != port->clientHeight ||
+        !LoadCharWidths(surface))
+        return false;
+    int right[TEXT_ROWS_COMPARED + 1];
+    if (rows > TEXT_ROWS_COMPARED || !SeenRightEdges(surface, port, rows, right))
+        return false;
+    const char* above = "";
+    const char* seenAbove = "";
+    for (int row = 1; row <= rows; row++) {
+        int age = rows - row;
+        ScreenLine* line = RowLine(port, rows, row);
+        const char* text = line ? line->text : "";
+        const char* seenText = age < SCREEN_LINES ? seen->text[age] : "";
+        unchanged[row] =
+            SameLeftOf(text, seenText, right[row]) && SameLeftOf(above, seenAbove, right[row]);
+        above = text;
+        seenAbove = seenText;
+    }
+    return true;
+}
+
+// Paints the rows whose line is dirty, or all with `forced`; when the rows
+// were compared (`unchanged`, by row, not null), exactly the rows that changed.
+static void PaintTextRows(HDC surface, PortRecord* port, int rows, int forced,
+                          const bool* unchanged)
 {
     RowSurface rowSurface = {};
     int runBottom = 0;
@@ -277,14 +442,24 @@ static void PaintTextRows(HDC surface, PortRecord* port, int rows, int forced)
         bool paint = false;
         if (row >= 1) {
             ScreenLine* line = RowLine(port, rows, row);
-            paint = forced || (line && line->dirty);
+            paint = unchanged ? !unchanged[row] : forced || (line && line->dirty);
+            if (!paint && unchanged && line)
+                line->dirty = 0;
         }
         if (paint && !runBottom)
             runBottom = row;
         if (!paint && runBottom) {
             if (!rowSurface.dc)
                 rowSurface = BeginRows(surface);
-            PaintRowRun(rowSurface, port, rows, row + 1, runBottom, false);
+            int top = row + 1;
+            // An unchanged row below keeps its pixels; the unchanged row above
+            // reaches into the run's top band.
+            PaintRowRun(rowSurface, port, rows, top, runBottom, unchanged && runBottom < rows);
+            if (unchanged && row >= 1) {
+                RECT band = RowBand(top);
+                ScreenLine* line = RowLine(port, rows, row);
+                DrawRowText(rowSurface, row, line ? line->text : nullptr, &band);
+            }
             runBottom = 0;
         }
     }
@@ -358,6 +533,33 @@ static bool PaintMovedTextRows(HDC surface, PortRecord* port, int rows, int shif
     return true;
 }
 
+static int CountDirtyRows(PortRecord* port, int rows)
+{
+    int count = 0;
+    for (int row = 1; row <= rows; row++) {
+        ScreenLine* line = RowLine(port, rows, row);
+        count += line && line->dirty;
+    }
+    return count;
+}
+
+// Nothing of the window can be seen (covered or minimised): it is marked
+// painted, since showing it again makes the system ask for a full repaint.
+static void PassOverHiddenWindow(PortRecord* port, int rows)
+{
+    port->paintedInputSignals = port->inputSignals;
+    port->paintedOutputSignals = port->outputSignals;
+    port->paintedStatus.holdFlags = HoldFlags(port->lineStatus);
+    port->paintedStatus.inQueue = port->lineStatus.cbInQue;
+    port->paintedStatus.outQueue = port->lineStatus.cbOutQue;
+    port->paintedLine = port->currentLine;
+    for (int row = 1; row <= rows; row++) {
+        ScreenLine* line = RowLine(port, rows, row);
+        if (line)
+            line->dirty = 0;
+    }
+}
+
 void RedrawPort(PortRecord* port, int forced)
 {
     // Without a window GetDC would hand out the whole screen.
@@ -369,6 +571,16 @@ void RedrawPort(PortRecord* port, int forced)
     if (rows < 1)
         return;
     HDC surface = GetDC(port->window);
+    SeenRows* seen = SeenRowsOf(port->window);
+    RECT box;
+    if (GetClipBox(surface, &box) == NULLREGION) {
+        PassOverHiddenWindow(port, rows);
+        RememberSeenRows(seen, port, rows);
+        ReleaseDC(port->window, surface);
+        return;
+    }
+    if (RowFont)
+        SelectObject(surface, RowFont);
     SetBkMode(surface, TRANSPARENT);
     SetTextColor(surface, RGB(0, 0, 0));
     if (forced || port->inputSignals != port->paintedInputSignals ||
@@ -382,13 +594,24 @@ void RedrawPort(PortRecord* port, int forced)
         int shift = PreviousLine(port->currentLine, port->paintedLine);
         port->paintedLine = port->currentLine;
         int shown = rows < SCREEN_LINES ? rows : SCREEN_LINES;
-        if (!forced && shift < shown)
+        // Moving the pixels pays while most rows keep their line; past that,
+        // comparing rows finds as much to skip. The shift is counted round the
+        // ring, so many new lines can look like a few: their dirty lines tell.
+        if (!forced && 2 * shift < shown && 2 * CountDirtyRows(port, rows) < shown)
             textPainted = PaintMovedTextRows(surface, port, rows, shift);
         if (!textPainted)
             textForced = 1;
     }
-    if (!textPainted)
-        PaintTextRows(surface, port, rows, textForced);
+    if (!textPainted && (textForced || CountDirtyRows(port, rows) > 0)) {
+        // Rows are compared only when the ring moved on: what the system
+        // erased must be painted whatever it showed before, and the dirty
+        // rows of a ring that stayed are few.
+        bool unchanged[TEXT_ROWS_COMPARED + 1];
+        bool compared = !forced && textForced && rows <= TEXT_ROWS_COMPARED &&
+                        FindUnchangedRows(surface, port, rows, seen, unchanged);
+        PaintTextRows(surface, port, rows, textForced, compared ? unchanged : nullptr);
+    }
+    RememberSeenRows(seen, port, rows);
     ReleaseDC(port->window, surface);
 }
 
