@@ -2,8 +2,8 @@
 // port windows on the simulated adapter at 921,600 baud with loopback plugs,
 // Send Test Data on, the frame's own timer and message loop. CPU is counted
 // for this process, the X server and the wineserver together, from Linux.
-#include "app/commands.h"
 #include "app/frame.h"
+#include "app/resource.h"
 #include "app/state.h"
 #include "bench/bench.h"
 #include "port/device.h"
