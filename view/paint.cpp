@@ -164,8 +164,15 @@ static RECT RowBand(int row)
     return band;
 }
 
+// The surface's clip box, asked for once per repaint: with many ports each
+// call's overhead counts.
+struct Visible {
+    int kind; // GetClipBox result
+    RECT box;
+};
+
 // What writing rows needs from the surface, looked up once per repaint
-// rather than once per row: with many ports each call's overhead counts.
+// rather than once per row.
 struct RowSurface {
     HDC dc;
     int shown;        // GetClipBox result
@@ -190,13 +197,14 @@ static bool LoadCharWidths(HDC surface)
     return true;
 }
 
-static RowSurface BeginRows(HDC surface)
+static RowSurface BeginRows(HDC surface, const Visible& visible)
 {
     RowSurface rows;
     rows.dc = surface;
-    RECT visible;
-    rows.shown = GetClipBox(surface, &visible);
-    rows.visibleRight = visible.right;
+    rows.shown = visible.kind;
+    rows.visibleRight = visible.box.right;
+    SetBkMode(surface, TRANSPARENT);
+    SetTextColor(surface, RGB(0, 0, 0));
     if (rows.shown != ERROR && rows.shown != NULLREGION && !LoadCharWidths(surface))
         rows.shown = ERROR; // write whole rows and let the system clip them
     SelectObject(surface, GetStockObject(WHITE_PEN));
@@ -324,10 +332,11 @@ static void BandRange(PortRecord* port, int rows, int row, int* top, int* bottom
 
 // How far right each row band can be seen, indexed by row (0 when hidden).
 // False when the visible part of the window is not known.
-static bool SeenRightEdges(HDC surface, PortRecord* port, int rows, int* right)
+static bool SeenRightEdges(HDC surface, const Visible& visible, PortRecord* port, int rows,
+                           int* right)
 {
-    RECT box;
-    int kind = GetClipBox(surface, &box);
+    int kind = visible.kind;
+    RECT box = visible.box;
     if (kind == ERROR)
         return false;
     std::vector<RECT> parts(1, box);
@@ -383,14 +392,14 @@ static bool SameLeftOf(const char* a, const char* b, int right)
 // Marks in `unchanged` (by row) the rows whose band would show what it
 // shows now: its own text and the row's above, which reaches into it, are
 // the same as far as the band can be seen. False when nothing is known.
-static bool FindUnchangedRows(HDC surface, PortRecord* port, int rows, const SeenRows* seen,
-                              bool* unchanged)
+static bool FindUnchangedRows(HDC surface, const Visible& visible, PortRecord* port, int rows,
+                              const SeenRows* seen, bool* unchanged)
 {
     if (!seen || seen->rows != rows || seen->clientHeight != port->clientHeight ||
         !LoadCharWidths(surface))
         return false;
     int right[TEXT_ROWS_COMPARED + 1];
-    if (rows > TEXT_ROWS_COMPARED || !SeenRightEdges(surface, port, rows, right))
+    if (rows > TEXT_ROWS_COMPARED || !SeenRightEdges(surface, visible, port, rows, right))
         return false;
     const char* above = "";
     const char* seenAbove = "";
@@ -409,8 +418,8 @@ static bool FindUnchangedRows(HDC surface, PortRecord* port, int rows, const See
 
 // Paints the rows whose line is dirty, or all with `forced`; when the rows
 // were compared (`unchanged`, by row, not null), exactly the rows that changed.
-static void PaintTextRows(HDC surface, PortRecord* port, int rows, int forced,
-                          const bool* unchanged)
+static void PaintTextRows(HDC surface, const Visible& visible, PortRecord* port, int rows,
+                          int forced, const bool* unchanged)
 {
     RowSurface rowSurface = {};
     int runBottom = 0;
@@ -426,7 +435,7 @@ static void PaintTextRows(HDC surface, PortRecord* port, int rows, int forced,
             runBottom = row;
         if (!paint && runBottom) {
             if (!rowSurface.dc)
-                rowSurface = BeginRows(surface);
+                rowSurface = BeginRows(surface, visible);
             int top = row + 1;
             // An unchanged row below keeps its pixels; the unchanged row above
             // reaches into the run's top band.
@@ -472,7 +481,8 @@ static bool ScrollRingRows(HDC surface, int first, int rows, int shift, unsigned
 // changed lines and the rows just below them (a row's text reaches into the
 // row below), the top row (it came with the text of a line now gone above
 // it) and rows the surface could not copy. False when nothing was moved.
-static bool PaintMovedTextRows(HDC surface, PortRecord* port, int rows, int shift)
+static bool PaintMovedTextRows(HDC surface, const Visible& visible, PortRecord* port, int rows,
+                               int shift)
 {
     int first = rows - SCREEN_LINES + 1;
     if (first < 1)
@@ -489,7 +499,7 @@ static bool PaintMovedTextRows(HDC surface, PortRecord* port, int rows, int shif
     for (int row = rows; row > first; row--)
         if (repaint[row - 1 - offset])
             repaint[row - offset] = 1;
-    RowSurface rowSurface = BeginRows(surface);
+    RowSurface rowSurface = BeginRows(surface, visible);
     int runBottom = 0;
     for (int row = rows; row >= first - 1; row--) {
         bool paint = row >= first && repaint[row - offset];
@@ -548,8 +558,9 @@ void RedrawPort(PortRecord* port, int forced)
         return;
     HDC surface = GetDC(port->window);
     SeenRows* seen = SeenRowsOf(port->window);
-    RECT box;
-    if (GetClipBox(surface, &box) == NULLREGION) {
+    Visible visible;
+    visible.kind = GetClipBox(surface, &visible.box);
+    if (visible.kind == NULLREGION) {
         PassOverHiddenWindow(port, rows);
         RememberSeenRows(seen, port, rows);
         ReleaseDC(port->window, surface);
@@ -557,8 +568,6 @@ void RedrawPort(PortRecord* port, int forced)
     }
     if (RowFont)
         SelectObject(surface, RowFont);
-    SetBkMode(surface, TRANSPARENT);
-    SetTextColor(surface, RGB(0, 0, 0));
     if (forced || port->inputSignals != port->paintedInputSignals ||
         port->outputSignals != port->paintedOutputSignals)
         PaintSignalRow(surface, port);
@@ -574,7 +583,7 @@ void RedrawPort(PortRecord* port, int forced)
         // comparing rows finds as much to skip. The shift is counted round the
         // ring, so many new lines can look like a few: their dirty lines tell.
         if (!forced && 2 * shift < shown && 2 * CountDirtyRows(port, rows) < shown)
-            textPainted = PaintMovedTextRows(surface, port, rows, shift);
+            textPainted = PaintMovedTextRows(surface, visible, port, rows, shift);
         if (!textPainted)
             textForced = 1;
     }
@@ -584,8 +593,8 @@ void RedrawPort(PortRecord* port, int forced)
         // rows of a ring that stayed are few.
         bool unchanged[TEXT_ROWS_COMPARED + 1];
         bool compared = !forced && textForced && rows <= TEXT_ROWS_COMPARED &&
-                        FindUnchangedRows(surface, port, rows, seen, unchanged);
-        PaintTextRows(surface, port, rows, textForced, compared ? unchanged : nullptr);
+                        FindUnchangedRows(surface, visible, port, rows, seen, unchanged);
+        PaintTextRows(surface, visible, port, rows, textForced, compared ? unchanged : nullptr);
     }
     RememberSeenRows(seen, port, rows);
     ReleaseDC(port->window, surface);
