@@ -1,12 +1,11 @@
-// Every way a port window's text gets painted ends with the pixels a full
-// repaint gives: rows left alone because what can be seen of them did not
-// change, windows covered, uncovered, minimised and restored. And at 144 DPI
-// the rows keep apart.
+// Every way a port window gets painted ends with the pixels of a full repaint;
+// at 144 DPI the text rows keep apart.
 #include "app/frame.h"
 #include "app/state.h"
 #include "port/port_record.h"
 #include "port/transfer.h"
 #include "sim/sim.h"
+#include "tests/pixel_window.h"
 #include "tests/test_support.h"
 #include "view/paint.h"
 #include "view/screen.h"
@@ -22,12 +21,8 @@ static std::vector<DWORD> Snapshot(HWND window)
 {
     RECT client;
     GetClientRect(window, &client);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = client.right;
-    info.bmiHeader.biHeight = -client.bottom;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
+    BITMAPINFO info = {
+        {sizeof(BITMAPINFOHEADER), client.right, -client.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0}};
     HDC dc = GetDC(window);
     HDC memory = CreateCompatibleDC(dc);
     void* bits = nullptr;
@@ -41,15 +36,6 @@ static std::vector<DWORD> Snapshot(HWND window)
     DeleteDC(memory);
     ReleaseDC(window, dc);
     return pixels;
-}
-
-static void Pump()
-{
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
 }
 
 // Lines of the test pattern's kind: every one begins like the others, so a
@@ -90,40 +76,34 @@ class PaintPaths : public testing::TestWithParam<PathCase>
         if (!FrameWindow || !IsWindow(FrameWindow))
             StartApplication(GetModuleHandleA(nullptr), SW_SHOW);
         Sim::AddPorts(1, 2);
-        window = OpenWindowOn(1, &port);
-        other = OpenWindowOn(2, nullptr);
-        ASSERT_TRUE(window && other && port);
+        port = OpenWindowOn(1);
+        PortRecord* second = OpenWindowOn(2);
+        ASSERT_TRUE(port && second);
+        window = port->window;
+        other = second->window;
         MoveWindow(other, 0, 0, 300, 200, TRUE);
         SetWindowPos(other, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
         MoveWindow(window, 0, 0, GetParam().width, 260, TRUE);
-        Pump();
+        PixelWindow::Pump();
     }
     void TearDown() override
     {
         HWND child;
         while (MdiClient && (child = GetWindow(MdiClient, GW_CHILD)) != nullptr)
             SendMessageA(MdiClient, WM_MDIDESTROY, (WPARAM)child, 0);
-        Pump();
+        PixelWindow::Pump();
         ResetProgramState();
     }
-    static HWND OpenWindowOn(int number, PortRecord** record)
+    static PortRecord* OpenWindowOn(int number)
     {
         char name[8];
         snprintf(name, sizeof name, "COM%d", number);
-        CurrentPort = new PortRecord;
-        if (OpenPort(CurrentPort, name)) {
-            delete CurrentPort;
-            return nullptr;
-        }
-        if (record)
-            *record = CurrentPort;
-        MDICREATESTRUCTA create = {};
-        create.szClass = "VantDraw";
-        create.szTitle = "ComX";
-        create.hOwner = GetModuleHandleA(nullptr);
-        create.cx = 200;
-        create.cy = 150;
-        return (HWND)SendMessageA(MdiClient, WM_MDICREATE, 0, (LPARAM)&create);
+        PortRecord* record = CurrentPort = new PortRecord;
+        MDICREATESTRUCTA create = {"VantDraw", "ComX", AppInstance, 0, 0, 200, 150, 0, 0};
+        if (OpenPort(record, name) == 0 &&
+            SendMessageA(MdiClient, WM_MDICREATE, 0, (LPARAM)&create))
+            return record;
+        return nullptr;
     }
     // One poll's painting after `lines` more lines, as the poll cycle does it.
     void Poll(int seed)
@@ -136,11 +116,7 @@ class PaintPaths : public testing::TestWithParam<PathCase>
         std::vector<DWORD> painted = Snapshot(window);
         RedrawPort(port, 1);
         std::vector<DWORD> full = Snapshot(window);
-        ASSERT_EQ(full.size(), painted.size()) << when;
-        size_t differing = 0;
-        for (size_t i = 0; i < full.size(); i++)
-            differing += full[i] != painted[i];
-        EXPECT_EQ(0u, differing) << when;
+        EXPECT_TRUE(full == painted) << when;
     }
 };
 
@@ -158,7 +134,7 @@ TEST_P(PaintPaths, EveryPollAndWhatComesAfterItLooksLikeAFullRepaint)
     }
     if (between == MINIMISED)
         ShowWindow(window, SW_MINIMIZE);
-    Pump();
+    PixelWindow::Pump();
     for (int seed = 6; seed < 10; seed++)
         Poll(seed);
     if (between == COVERED)
@@ -167,7 +143,7 @@ TEST_P(PaintPaths, EveryPollAndWhatComesAfterItLooksLikeAFullRepaint)
         SetWindowPos(other, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     if (between == MINIMISED)
         SendMessageA(MdiClient, WM_MDIRESTORE, (WPARAM)window, 0);
-    Pump();
+    PixelWindow::Pump();
     ExpectAsFullRepaint("shown again");
     Poll(10);
     ExpectAsFullRepaint("the next poll");
@@ -181,48 +157,28 @@ INSTANTIATE_TEST_SUITE_P(
                     PathCase{"Minimised", 400, MINIMISED, 40}),
     [](const testing::TestParamInfo<PathCase>& info) { return std::string(info.param.name); });
 
-// The rows of a window painted at 144 DPI: each row's ink stays above the
-// first ink of the row below. Run in a child process, since the DPI is read
-// when a process starts.
+// Run again in a child process that sees 144 DPI: a process reads the DPI when
+// it starts.
 TEST(HighDpi, TextRowsDoNotOverlapAt144Dpi)
 {
     HDC screen = GetDC(nullptr);
     int dpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
     if (dpi == 144) {
-        HANDLE started = OpenEventA(EVENT_MODIFY_STATE, FALSE, "TarnwickDpiChild");
-        if (started) {
-            SetEvent(started); // the DPI is read: the parent may restore the setting
-            CloseHandle(started);
-        }
+        HANDLE read = OpenEventA(EVENT_MODIFY_STATE, FALSE, "TarnwickDpiChild");
+        SetEvent(read); // the parent may restore the setting now
+        CloseHandle(read);
         LayoutLampRows();
-        WNDCLASSA windowClass = {};
-        windowClass.style = CS_OWNDC;
-        windowClass.lpfnWndProc = DefWindowProcA;
-        windowClass.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
-        windowClass.lpszClassName = "DpiRows";
-        RegisterClassA(&windowClass);
+        PixelWindow shown;
         PortRecord port;
-        port.window = CreateWindowExA(WS_EX_TOPMOST, "DpiRows", "", WS_POPUP | WS_VISIBLE, 0, 0,
-                                      400, 14 * 5, nullptr, nullptr, nullptr, nullptr);
+        port.window = shown.Open(14 * 5);
         port.clientHeight = 14 * 5;
-        AppendText(&port, "\r\n|[]{}gjpqy\r\n\r\n|[]{}gjpqy\r\n", 0);
+        AppendText(&port, "\r\n|[]{}gjpqy\r\n\r\n|[]{}gjpqy\r\n", 0); // text in rows 1 and 3
         RedrawPort(&port, 1);
-        std::vector<DWORD> pixels = Snapshot(port.window);
+        EXPECT_GT(shown.CountOf(Black, 10, 18, 640, 32), 20);
+        // Row 1's descenders reach 2 pixels into row 2 (y 32 to 46), as at 96 DPI.
+        EXPECT_TRUE(shown.AllOf(White, 10, 34, 640, 46)) << "rows 1 and 3 reach into row 2";
         ForgetSeenRows(port.window);
-        DestroyWindow(port.window);
-        int lastInkOfRow1 = -1, firstInkOfRow3 = -1; // rows 2 and 4 hold no text
-        for (int y = 18; y < 14 * 5; y++)
-            for (int x = 0; x < 400; x++)
-                if ((pixels[y * 400 + x] & 0xFFFFFF) == 0) {
-                    if (y < 14 * 3 + 4)
-                        lastInkOfRow1 = y;
-                    else if (firstInkOfRow3 < 0)
-                        firstInkOfRow3 = y;
-                }
-        ASSERT_GT(lastInkOfRow1, 18);
-        EXPECT_LT(lastInkOfRow1 - 18, 14 + 2) << "row 1 reaches too far into row 2";
-        EXPECT_GE(firstInkOfRow3, 14 * 3 + 4) << "row 3 reaches up into row 2";
         return;
     }
     // The parent: this case again in a process that sees 144 DPI, the
@@ -241,8 +197,8 @@ TEST(HighDpi, TextRowsDoNotOverlapAt144Dpi)
     GetModuleFileNameA(nullptr, self, sizeof self);
     snprintf(command, sizeof command, "\"%s\" --gtest_filter=HighDpi.TextRowsDoNotOverlapAt144Dpi",
              self);
-    STARTUPINFOA start = {};
-    start.cb = sizeof start;
+    STARTUPINFOA start = {sizeof start, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                          nullptr,      nullptr, nullptr, nullptr};
     PROCESS_INFORMATION child = {};
     BOOL started = CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                   &start, &child);
