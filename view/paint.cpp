@@ -344,15 +344,15 @@ static bool SeenRightEdges(HDC surface, const Visible& visible, PortRecord* port
         parts.clear();
     } else if (kind == COMPLEXREGION) {
         parts.clear();
-        HRGN visible = CreateRectRgn(0, 0, 0, 0);
+        HRGN shape = CreateRectRgn(0, 0, 0, 0);
         POINT origin;
         bool known =
-            visible && GetRandomRgn(surface, visible, SYSRGN) == 1 && GetDCOrgEx(surface, &origin);
-        DWORD size = known ? GetRegionData(visible, 0, nullptr) : 0;
+            shape && GetRandomRgn(surface, shape, SYSRGN) == 1 && GetDCOrgEx(surface, &origin);
+        DWORD size = known ? GetRegionData(shape, 0, nullptr) : 0;
         std::vector<char> data(size ? size : 1);
-        known = known && size && GetRegionData(visible, size, (RGNDATA*)data.data()) == size;
-        if (visible)
-            DeleteObject(visible);
+        known = known && size && GetRegionData(shape, size, (RGNDATA*)data.data()) == size;
+        if (shape)
+            DeleteObject(shape);
         if (!known)
             return false;
         const RGNDATA* region = (const RGNDATA*)data.data();
@@ -375,18 +375,18 @@ static bool SeenRightEdges(HDC surface, const Visible& visible, PortRecord* port
 }
 
 // Whether `a` and `b` look the same left of `right`: the same characters up
-// to the first one that starts at or beyond it.
+// to the first one that starts at or beyond it, which is compared too since
+// a glyph may reach a little left of where it starts.
 static bool SameLeftOf(const char* a, const char* b, int right)
 {
     int x = TEXT_LEFT;
-    for (int i = 0; x < right; i++) {
+    for (int i = 0;; i++) {
         if (a[i] != b[i])
             return false;
-        if (!a[i])
+        if (!a[i] || x >= right)
             return true;
         x += CharWidths[(unsigned char)a[i]];
     }
-    return true;
 }
 
 // Marks in `unchanged` (by row) the rows whose band would show what it
