@@ -13,6 +13,10 @@ double WallSeconds();
 double CpuSeconds();
 // The main thread's time on the CPU from Linux, in ns steps; -1 when unknown.
 double ThreadCpuSeconds();
+// This process's Linux pid, 0 when unknown, and the user + system time of a
+// Linux process (all its threads, in 10 ms steps); -1 when unknown.
+int OwnLinuxPid();
+double LinuxProcessCpuSeconds(int pid);
 
 // A shown top-level window of a class with its own drawing surface, the
 // size a port window has with 35 text rows.
@@ -46,4 +50,5 @@ void RunPatternBenchmarks(bool quick);
 void RunPaintBenchmarks(bool quick);
 void RunPollBenchmarks(bool quick);
 void RunIdleBenchmarks(bool quick);
+void RunRealTimeBenchmark(bool quick);
 void RunSerialBenchmark(const char* portName, ULONGLONG bytes);

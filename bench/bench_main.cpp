@@ -1,7 +1,7 @@
 // tarnwick-bench: throughput and CPU cost of the text append, the painting
 // and the poll cycle, on the simulated adapter and on Wine's serial path.
-//   tarnwick-bench.exe [--quick] [--only append|pattern|paint|poll|idle|serial] [--serial COMn
-//   BYTES]
+//   tarnwick-bench.exe [--quick] [--only append|pattern|paint|poll|idle|realtime|serial]
+//   [--serial COMn BYTES]
 #include "bench/bench.h"
 #include "view/paint.h"
 
@@ -55,6 +55,8 @@ int main(int argc, char** argv)
         RunPollBenchmarks(quick);
     if (Selected(only, "idle"))
         RunIdleBenchmarks(quick);
+    if (Selected(only, "realtime"))
+        RunRealTimeBenchmark(quick);
     if (serialPort && Selected(only, "serial"))
         RunSerialBenchmark(serialPort, serialBytes);
     printf("\nmessage boxes in the whole run: %d\nbenchmark took %.1f s\n", BoxCount(),

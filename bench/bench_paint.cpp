@@ -54,6 +54,13 @@ static void AdvanceOneLine(PortRecord* port, int round)
     AppendText(port, text, length);
 }
 
+// What a busy port does at each poll: more new lines than rows shown.
+static void AdvancePastEveryRow(PortRecord* port, int round)
+{
+    for (int i = 0; i < 40; i++)
+        AdvanceOneLine(port, round * 40 + i);
+}
+
 static void PrintMicroseconds(const char* label, double microseconds, int rows)
 {
     char figure[64];
@@ -88,6 +95,9 @@ void RunPaintBenchmarks(bool quick)
     snprintf(label, sizeof label, "current line moved (%d text rows)",
              rows > SCREEN_LINES ? SCREEN_LINES : rows);
     PrintMicroseconds(label, TimeRedraw(port, 1000 / scale, 0, AdvanceOneLine), rows);
+    snprintf(label, sizeof label, "ring moved past every row (%d text rows)",
+             rows > SCREEN_LINES ? SCREEN_LINES : rows);
+    PrintMicroseconds(label, TimeRedraw(port, 1000 / scale, 0, AdvancePastEveryRow), rows);
     snprintf(label, sizeof label, "forced full repaint (lamps, %d text rows)",
              rows > SCREEN_LINES ? SCREEN_LINES : rows);
     PrintMicroseconds(label, TimeRedraw(port, 1000 / scale, 1, NothingToPrepare), rows);

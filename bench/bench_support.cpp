@@ -2,6 +2,7 @@
 #include "bench/bench.h"
 #include "port/device.h"
 #include "port/port_record.h"
+#include "view/paint.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -41,9 +42,12 @@ double CpuSeconds()
 
 // Under Wine the process times move in 10 ms steps. Linux keeps each
 // thread's time on the CPU in nanoseconds; Wine opens files in its server
-// process, so /proc/self is not this process: it is found by its name.
+// process, so /proc/self is not this process: it is the one of this name in
+// this Wine prefix (another helper's benchmark may run in another prefix).
 static char SchedstatPath[64];
 static int SchedstatSearched;
+static int OwnPid;
+static char ProcessEnvironment[65536];
 
 static bool ReadSmallFile(const char* path, char* text, DWORD size)
 {
@@ -51,11 +55,28 @@ static bool ReadSmallFile(const char* path, char* text, DWORD size)
         CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    DWORD got = 0;
-    BOOL read = ReadFile(file, text, size - 1, &got, nullptr);
+    // Files of /proc may come a page at a time.
+    DWORD total = 0, got = 0;
+    while (total < size - 1 && ReadFile(file, text + total, size - 1 - total, &got, nullptr) &&
+           got > 0)
+        total += got;
     CloseHandle(file);
-    text[read ? got : 0] = 0;
-    return read && got > 0;
+    text[total] = 0;
+    return total > 0;
+}
+
+static bool InThisPrefix(const char* environmentPath)
+{
+    char wanted[MAX_PATH + 16] = "WINEPREFIX=";
+    DWORD length = GetEnvironmentVariableA("WINEPREFIX", wanted + 11, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH ||
+        !ReadSmallFile(environmentPath, ProcessEnvironment, sizeof ProcessEnvironment))
+        return false;
+    // The file is a list of NUL-terminated entries; ReadSmallFile stops at 64 KB.
+    for (const char* entry = ProcessEnvironment; *entry; entry += strlen(entry) + 1)
+        if (strcmp(entry, wanted) == 0)
+            return true;
+    return false;
 }
 
 static void FindSchedstat()
@@ -70,9 +91,13 @@ static void FindSchedstat()
             continue;
         char path[64], name[64];
         snprintf(path, sizeof path, "Z:\\proc\\%s\\comm", found.cFileName);
-        if (ReadSmallFile(path, name, sizeof name) && strncmp(name, "tarnwick-bench", 14) == 0) {
+        if (!ReadSmallFile(path, name, sizeof name) || strncmp(name, "tarnwick-bench", 14) != 0)
+            continue;
+        snprintf(path, sizeof path, "Z:\\proc\\%s\\environ", found.cFileName);
+        if (InThisPrefix(path)) {
             snprintf(SchedstatPath, sizeof SchedstatPath, "Z:\\proc\\%s\\schedstat",
                      found.cFileName);
+            OwnPid = atoi(found.cFileName);
             break;
         }
     } while (FindNextFileA(search, &found));
@@ -87,6 +112,31 @@ double ThreadCpuSeconds()
     if (!SchedstatPath[0] || !ReadSmallFile(SchedstatPath, text, sizeof text))
         return -1;
     return (double)_strtoui64(text, nullptr, 10) / 1e9;
+}
+
+int OwnLinuxPid()
+{
+    if (!SchedstatSearched)
+        FindSchedstat();
+    return OwnPid;
+}
+
+double LinuxProcessCpuSeconds(int pid)
+{
+    char path[64], text[1024];
+    snprintf(path, sizeof path, "Z:\\proc\\%d\\stat", pid);
+    if (pid <= 0 || !ReadSmallFile(path, text, sizeof text))
+        return -1;
+    // Fields after the command name, which may hold spaces: state is the
+    // first, user and system time (in 1/100 s) the 12th and 13th.
+    const char* field = strrchr(text, ')');
+    unsigned long long ticks[2] = {0, 0};
+    for (int i = 0; field && i < 13; i++) {
+        field = strchr(field + 1, ' ');
+        if (field && i >= 11)
+            ticks[i - 11] = _strtoui64(field + 1, nullptr, 10);
+    }
+    return field ? (ticks[0] + ticks[1]) / 100.0 : -1;
 }
 
 static LRESULT CALLBACK BenchWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -155,8 +205,10 @@ void AttachBenchWindow(PortRecord* port, int index)
 
 void DetachBenchWindow(PortRecord* port)
 {
-    if (port->window)
+    if (port->window) {
+        ForgetSeenRows(port->window);
         DestroyWindow(port->window);
+    }
     port->window = nullptr;
 }
 

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Builds tarnwick-bench (Release) and runs it under Wine, with a pseudo-terminal
 # linked as COM42 whose far end sends 2 x 8 MiB for the serial-path figures.
-#   bench/run.sh [--quick] [--only append|paint|poll|idle|serial]
+#   bench/run.sh [--quick] [--only append|paint|poll|idle|realtime|serial]
 # (build folder: $BENCH_BUILD_DIR, default build-bench)
 set -eo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +21,14 @@ prefix="$PWD/$dir/wineprefix"
 . tools/wine-session.sh
 # The session's wineserver keeps these descriptors; keep its messages out of the table.
 wine_session_start "$prefix" >/dev/null 2>&1
+# The session's X server and wineserver, whose CPU the real-time rows add to
+# the program's: the Xvfb of this display, the wineserver of this prefix.
+export BENCH_XSERVER_PID="${TARNWICK_XVFB_PID:-$(pgrep -a -x Xvfb | awk -v d="$DISPLAY" '$0 ~ " " d "( |$)" { print $1; exit }')}"
+for pid in $(pgrep -x "wineserver(64)?"); do
+    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix"; then
+        export BENCH_WINESERVER_PID="$pid"
+    fi
+done
 data="$(mktemp /tmp/tarnwick-bench.XXXXXX)"
 trap 'rm -f "$data"; wine_session_stop' EXIT
 
@@ -38,5 +46,12 @@ PYTHON
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(wine --version)"
 echo "load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
-python3 tools/pty-peer.py --prefix "$prefix" --port "com42=source:$data" -- \
-    wine "$dir/bench/tarnwick-bench.exe" "${options[@]}" --serial COM42 $phase_bytes | stdbuf -oL tr -d '\r'
+# The pty's far end waits until everything it sends is read, which only the
+# serial part does.
+if [[ " ${options[*]} " == *" --only "* && " ${options[*]} " != *" --only serial "* ]]; then
+    wine "$dir/bench/tarnwick-bench.exe" "${options[@]}" | stdbuf -oL tr -d '\r'
+else
+    python3 tools/pty-peer.py --prefix "$prefix" --port "com42=source:$data" -- \
+        wine "$dir/bench/tarnwick-bench.exe" "${options[@]}" --serial COM42 $phase_bytes |
+        stdbuf -oL tr -d '\r'
+fi

@@ -2,20 +2,50 @@
 
 #include "port/port_record.h"
 
+#include <stdlib.h>
 #include <string.h>
+#include <vector>
 
 int SignalLampX[LAMP_COUNT];
 int SignalLampWidth[LAMP_COUNT];
 int HoldLampX[LAMP_COUNT];
 int HoldLampWidth[LAMP_COUNT];
 
+// Taller windows are painted without comparing rows.
+#define TEXT_ROWS_COMPARED 150
+
 // Which word and bit light each SignalRow lamp, in painting order.
 static const unsigned short SignalLampBits[LAMP_COUNT] = {
     SIGNAL_CTS, SIGNAL_DSR, SIGNAL_CD, SIGNAL_RI, SIGNAL_RTS, SIGNAL_DTR, SIGNAL_LOOP};
 static const int SignalLampIsOutput[LAMP_COUNT] = {0, 0, 0, 0, 1, 1, 1};
 
+// The font of the lamp labels and text rows: the screen's default font at
+// 96 DPI, whose rows fit the fixed 14-pixel pitch and whose labels fit the
+// lamps. Windows scales a program that does not declare itself DPI-aware and
+// reports 96 DPI to it; Wine does neither and hands out a default font grown
+// with the screen's DPI, so there the 96-DPI size is asked for. Null at 96
+// DPI, where the surface's own default font is used. It lives as long as
+// the program.
+static HFONT RowFont = nullptr;
+
+static void ChooseRowFont()
+{
+    HDC screen = GetDC(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    LOGFONTA font;
+    if (dpi == 96 || dpi <= 0 || RowFont ||
+        !GetObjectA(GetStockObject(SYSTEM_FONT), sizeof font, &font))
+        return;
+    // Only the height grows with the DPI; the width stays as asked.
+    font.lfHeight = MulDiv(font.lfHeight, 96, dpi);
+    RowFont = CreateFontIndirectA(&font);
+}
+
 void LayoutLampRows()
 {
+    ChooseRowFont();
     LayoutLampRow(SignalRowLabels, 1, SignalLampX, SignalLampWidth);
     LayoutLampRow(HoldRowLabels, 0, HoldLampX, HoldLampWidth);
 }
@@ -134,8 +164,15 @@ static RECT RowBand(int row)
     return band;
 }
 
+// The surface's clip box, asked for once per repaint: with many ports each
+// call's overhead counts.
+struct Visible {
+    int kind; // GetClipBox result
+    RECT box;
+};
+
 // What writing rows needs from the surface, looked up once per repaint
-// rather than once per row: with many ports each call's overhead counts.
+// rather than once per row.
 struct RowSurface {
     HDC dc;
     int shown;        // GetClipBox result
@@ -160,13 +197,14 @@ static bool LoadCharWidths(HDC surface)
     return true;
 }
 
-static RowSurface BeginRows(HDC surface)
+static RowSurface BeginRows(HDC surface, const Visible& visible)
 {
     RowSurface rows;
     rows.dc = surface;
-    RECT visible;
-    rows.shown = GetClipBox(surface, &visible);
-    rows.visibleRight = visible.right;
+    rows.shown = visible.kind;
+    rows.visibleRight = visible.box.right;
+    SetBkMode(surface, TRANSPARENT);
+    SetTextColor(surface, RGB(0, 0, 0));
     if (rows.shown != ERROR && rows.shown != NULLREGION && !LoadCharWidths(surface))
         rows.shown = ERROR; // write whole rows and let the system clip them
     SelectObject(surface, GetStockObject(WHITE_PEN));
@@ -244,7 +282,144 @@ static void PaintRowRun(const RowSurface& surface, PortRecord* port, int rows, i
     }
 }
 
-static void PaintTextRows(HDC surface, PortRecord* port, int rows, int forced)
+// What the text rows of a window show as far as they can be seen: the text a
+// full repaint writes in each row, by age (0 = bottom row), for the client
+// height it was painted at. A busy port moves its ring on by many lines at
+// each poll, yet most of what a covered, narrow or tiled window shows of
+// each row stays the same: such rows are not painted again. Kept in the
+// window's user data; the window's owner frees it with ForgetSeenRows.
+struct SeenRows {
+    int rows;
+    int clientHeight;
+    char text[SCREEN_LINES][sizeof(ScreenLine::text)];
+};
+
+static SeenRows* SeenRowsOf(HWND window)
+{
+    SeenRows* seen = (SeenRows*)GetWindowLongPtrA(window, GWLP_USERDATA);
+    if (!seen) {
+        seen = (SeenRows*)calloc(1, sizeof *seen);
+        if (seen)
+            SetWindowLongPtrA(window, GWLP_USERDATA, (LONG_PTR)seen);
+    }
+    return seen;
+}
+
+void ForgetSeenRows(HWND window)
+{
+    free((SeenRows*)SetWindowLongPtrA(window, GWLP_USERDATA, 0));
+}
+
+static void RememberSeenRows(SeenRows* seen, PortRecord* port, int rows)
+{
+    if (!seen)
+        return;
+    seen->rows = rows;
+    seen->clientHeight = port->clientHeight;
+    for (int age = 0; age < SCREEN_LINES && age < rows; age++)
+        memcpy(seen->text[age], port->lines[PreviousLine(port->currentLine, age)].text,
+               sizeof seen->text[age]);
+}
+
+// The band of `row` in y; the bottom row's reaches down to the client's edge.
+static void BandRange(PortRecord* port, int rows, int row, int* top, int* bottom)
+{
+    *top = RowTop(row);
+    *bottom = RowTop(row) + TEXT_ROW_HEIGHT;
+    if (row == rows && port->clientHeight > *bottom)
+        *bottom = port->clientHeight;
+}
+
+// How far right each row band can be seen, indexed by row (0 when hidden).
+// False when the visible part of the window is not known.
+static bool SeenRightEdges(HDC surface, const Visible& visible, PortRecord* port, int rows,
+                           int* right)
+{
+    int kind = visible.kind;
+    RECT box = visible.box;
+    if (kind == ERROR)
+        return false;
+    std::vector<RECT> parts(1, box);
+    if (kind == NULLREGION) {
+        parts.clear();
+    } else if (kind == COMPLEXREGION) {
+        parts.clear();
+        HRGN shape = CreateRectRgn(0, 0, 0, 0);
+        POINT origin;
+        bool known =
+            shape && GetRandomRgn(surface, shape, SYSRGN) == 1 && GetDCOrgEx(surface, &origin);
+        DWORD size = known ? GetRegionData(shape, 0, nullptr) : 0;
+        std::vector<char> data(size ? size : 1);
+        known = known && size && GetRegionData(shape, size, (RGNDATA*)data.data()) == size;
+        if (shape)
+            DeleteObject(shape);
+        if (!known)
+            return false;
+        const RGNDATA* region = (const RGNDATA*)data.data();
+        const RECT* rects = (const RECT*)region->Buffer;
+        for (DWORD i = 0; i < region->rdh.nCount; i++) {
+            RECT part = rects[i];
+            OffsetRect(&part, -origin.x, -origin.y); // the system region is in screen pixels
+            parts.push_back(part);
+        }
+    }
+    for (int row = 1; row <= rows; row++) {
+        int top, bottom;
+        BandRange(port, rows, row, &top, &bottom);
+        right[row] = 0;
+        for (const RECT& part : parts)
+            if (part.top < bottom && part.bottom > top && part.right > right[row])
+                right[row] = part.right;
+    }
+    return true;
+}
+
+// Whether `a` and `b` look the same left of `right`: the same characters up
+// to the first one that starts at or beyond it, which is compared too since
+// a glyph may reach a little left of where it starts.
+static bool SameLeftOf(const char* a, const char* b, int right)
+{
+    int x = TEXT_LEFT;
+    for (int i = 0;; i++) {
+        if (a[i] != b[i])
+            return false;
+        if (!a[i] || x >= right)
+            return true;
+        x += CharWidths[(unsigned char)a[i]];
+    }
+}
+
+// Marks in `unchanged` (by row) the rows whose band would show what it
+// shows now: its own text and the row's above, which reaches into it, are
+// the same as far as the band can be seen. False when nothing is known.
+static bool FindUnchangedRows(HDC surface, const Visible& visible, PortRecord* port, int rows,
+                              const SeenRows* seen, bool* unchanged)
+{
+    if (!seen || seen->rows != rows || seen->clientHeight != port->clientHeight ||
+        !LoadCharWidths(surface))
+        return false;
+    int right[TEXT_ROWS_COMPARED + 1];
+    if (rows > TEXT_ROWS_COMPARED || !SeenRightEdges(surface, visible, port, rows, right))
+        return false;
+    const char* above = "";
+    const char* seenAbove = "";
+    for (int row = 1; row <= rows; row++) {
+        int age = rows - row;
+        ScreenLine* line = RowLine(port, rows, row);
+        const char* text = line ? line->text : "";
+        const char* seenText = age < SCREEN_LINES ? seen->text[age] : "";
+        unchanged[row] =
+            SameLeftOf(text, seenText, right[row]) && SameLeftOf(above, seenAbove, right[row]);
+        above = text;
+        seenAbove = seenText;
+    }
+    return true;
+}
+
+// Paints the rows whose line is dirty, or all with `forced`; when the rows
+// were compared (`unchanged`, by row, not null), exactly the rows that changed.
+static void PaintTextRows(HDC surface, const Visible& visible, PortRecord* port, int rows,
+                          int forced, const bool* unchanged)
 {
     RowSurface rowSurface = {};
     int runBottom = 0;
@@ -252,14 +427,24 @@ static void PaintTextRows(HDC surface, PortRecord* port, int rows, int forced)
         bool paint = false;
         if (row >= 1) {
             ScreenLine* line = RowLine(port, rows, row);
-            paint = forced || (line && line->dirty);
+            paint = unchanged ? !unchanged[row] : forced || (line && line->dirty);
+            if (!paint && unchanged && line)
+                line->dirty = 0;
         }
         if (paint && !runBottom)
             runBottom = row;
         if (!paint && runBottom) {
             if (!rowSurface.dc)
-                rowSurface = BeginRows(surface);
-            PaintRowRun(rowSurface, port, rows, row + 1, runBottom, false);
+                rowSurface = BeginRows(surface, visible);
+            int top = row + 1;
+            // An unchanged row below keeps its pixels; the unchanged row above
+            // reaches into the run's top band.
+            PaintRowRun(rowSurface, port, rows, top, runBottom, unchanged && runBottom < rows);
+            if (unchanged && row >= 1) {
+                RECT band = RowBand(top);
+                ScreenLine* line = RowLine(port, rows, row);
+                DrawRowText(rowSurface, row, line ? line->text : nullptr, &band);
+            }
             runBottom = 0;
         }
     }
@@ -296,7 +481,8 @@ static bool ScrollRingRows(HDC surface, int first, int rows, int shift, unsigned
 // changed lines and the rows just below them (a row's text reaches into the
 // row below), the top row (it came with the text of a line now gone above
 // it) and rows the surface could not copy. False when nothing was moved.
-static bool PaintMovedTextRows(HDC surface, PortRecord* port, int rows, int shift)
+static bool PaintMovedTextRows(HDC surface, const Visible& visible, PortRecord* port, int rows,
+                               int shift)
 {
     int first = rows - SCREEN_LINES + 1;
     if (first < 1)
@@ -313,7 +499,7 @@ static bool PaintMovedTextRows(HDC surface, PortRecord* port, int rows, int shif
     for (int row = rows; row > first; row--)
         if (repaint[row - 1 - offset])
             repaint[row - offset] = 1;
-    RowSurface rowSurface = BeginRows(surface);
+    RowSurface rowSurface = BeginRows(surface, visible);
     int runBottom = 0;
     for (int row = rows; row >= first - 1; row--) {
         bool paint = row >= first && repaint[row - offset];
@@ -333,6 +519,33 @@ static bool PaintMovedTextRows(HDC surface, PortRecord* port, int rows, int shif
     return true;
 }
 
+static int CountDirtyRows(PortRecord* port, int rows)
+{
+    int count = 0;
+    for (int row = 1; row <= rows; row++) {
+        ScreenLine* line = RowLine(port, rows, row);
+        count += line && line->dirty;
+    }
+    return count;
+}
+
+// Nothing of the window can be seen (covered or minimised): it is marked
+// painted, since showing it again makes the system ask for a full repaint.
+static void PassOverHiddenWindow(PortRecord* port, int rows)
+{
+    port->paintedInputSignals = port->inputSignals;
+    port->paintedOutputSignals = port->outputSignals;
+    port->paintedStatus.holdFlags = HoldFlags(port->lineStatus);
+    port->paintedStatus.inQueue = port->lineStatus.cbInQue;
+    port->paintedStatus.outQueue = port->lineStatus.cbOutQue;
+    port->paintedLine = port->currentLine;
+    for (int row = 1; row <= rows; row++) {
+        ScreenLine* line = RowLine(port, rows, row);
+        if (line)
+            line->dirty = 0;
+    }
+}
+
 void RedrawPort(PortRecord* port, int forced)
 {
     // Without a window GetDC would hand out the whole screen.
@@ -344,8 +557,17 @@ void RedrawPort(PortRecord* port, int forced)
     if (rows < 1)
         return;
     HDC surface = GetDC(port->window);
-    SetBkMode(surface, TRANSPARENT);
-    SetTextColor(surface, RGB(0, 0, 0));
+    SeenRows* seen = SeenRowsOf(port->window);
+    Visible visible;
+    visible.kind = GetClipBox(surface, &visible.box);
+    if (visible.kind == NULLREGION) {
+        PassOverHiddenWindow(port, rows);
+        RememberSeenRows(seen, port, rows);
+        ReleaseDC(port->window, surface);
+        return;
+    }
+    if (RowFont)
+        SelectObject(surface, RowFont);
     if (forced || port->inputSignals != port->paintedInputSignals ||
         port->outputSignals != port->paintedOutputSignals)
         PaintSignalRow(surface, port);
@@ -357,13 +579,24 @@ void RedrawPort(PortRecord* port, int forced)
         int shift = PreviousLine(port->currentLine, port->paintedLine);
         port->paintedLine = port->currentLine;
         int shown = rows < SCREEN_LINES ? rows : SCREEN_LINES;
-        if (!forced && shift < shown)
-            textPainted = PaintMovedTextRows(surface, port, rows, shift);
+        // Moving the pixels pays while most rows keep their line; past that,
+        // comparing rows finds as much to skip. The shift is counted round the
+        // ring, so many new lines can look like a few: their dirty lines tell.
+        if (!forced && 2 * shift < shown && 2 * CountDirtyRows(port, rows) < shown)
+            textPainted = PaintMovedTextRows(surface, visible, port, rows, shift);
         if (!textPainted)
             textForced = 1;
     }
-    if (!textPainted)
-        PaintTextRows(surface, port, rows, textForced);
+    if (!textPainted && (textForced || CountDirtyRows(port, rows) > 0)) {
+        // Rows are compared only when the ring moved on: what the system
+        // erased must be painted whatever it showed before, and the dirty
+        // rows of a ring that stayed are few.
+        bool unchanged[TEXT_ROWS_COMPARED + 1];
+        bool compared = !forced && textForced && rows <= TEXT_ROWS_COMPARED &&
+                        FindUnchangedRows(surface, visible, port, rows, seen, unchanged);
+        PaintTextRows(surface, visible, port, rows, textForced, compared ? unchanged : nullptr);
+    }
+    RememberSeenRows(seen, port, rows);
     ReleaseDC(port->window, surface);
 }
 

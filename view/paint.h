@@ -16,3 +16,6 @@ void PaintSignalLamp(HDC surface, int lit, int index);
 void PaintHoldLamp(HDC surface, int index, int clear);
 void RedrawPort(PortRecord* port, int forced);
 void ClearScreen(PortRecord* port);
+// Frees what painting kept about the window; its owner calls it when the
+// window goes.
+void ForgetSeenRows(HWND window);

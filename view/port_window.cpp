@@ -49,6 +49,7 @@ static LRESULT TakeOverRecord(HWND window)
 
 static void DestroyRecord(HWND window)
 {
+    ForgetSeenRows(window);
     PortRecord* port = RecordOf(window);
     if (!port)
         return;
