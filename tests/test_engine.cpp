@@ -712,8 +712,9 @@ TEST_F(Poll, ARecordDeletedInsideABoxIsNotTouchedAgain)
         boxes.boxes.clear();
         PollAllPorts();
         for (int n = 5; n <= 7; n++) {
-            if (n != c.deleted)
+            if (n != c.deleted) {
                 EXPECT_LE(1, Sim::CallCount(Sim::CALL_CLEAR_COMM_ERROR, n)) << n;
+            }
         }
         while (PortListHead)
             delete PortListHead;
