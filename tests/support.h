@@ -57,6 +57,8 @@ class FrameTest : public SimTest
   protected:
     void SetUp() override;
     void TearDown() override;
+
+  public:
     // What the Open Ports dialog does for one port, without the dialog.
     PortRecord* OpenWindow(int number, Sim::Wiring wiring = Sim::WIRE_NONE);
     static LRESULT Command(WORD id, HWND to = nullptr);
