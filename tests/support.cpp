@@ -136,9 +136,15 @@ void FrameTest::TearDown()
 
 HWND CreatePortWindow()
 {
-    MDICREATESTRUCTA create = {"VantDraw",     "ComX",        GetModuleHandleA(nullptr),
-                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                               CW_USEDEFAULT, 0,             0};
+    MDICREATESTRUCTA create = {"VantDraw",
+                               "ComX",
+                               GetModuleHandleA(nullptr),
+                               CW_USEDEFAULT,
+                               CW_USEDEFAULT,
+                               CW_USEDEFAULT,
+                               CW_USEDEFAULT,
+                               0,
+                               0};
     return (HWND)SendMessageA(MdiClient, WM_MDICREATE, 0, (LPARAM)&create);
 }
 

@@ -124,8 +124,9 @@ TEST_F(Dialogs, ListsAndDefaultsOpenCom5AloneAt9600_8N1)
         int control;
         const char *items, *shown;
     } lists[] = {
-        {IDC_BAUD, "300 600 1200 2400 3600 4800 7200 9600 19200 38400 57600 115200 230400 "
-                   "460800 921600 ",
+        {IDC_BAUD,
+         "300 600 1200 2400 3600 4800 7200 9600 19200 38400 57600 115200 230400 "
+         "460800 921600 ",
          "9600"},
         {IDC_QUANTITY, "1 Ports 2 Ports 4 Ports 8 Ports 16 Ports 24 Ports 32 Ports 64 Ports ",
          "1 Ports"},
@@ -199,7 +200,12 @@ TEST_F(Dialogs, TypedQuantitiesAreANumberOfPortsFromTheirStart)
         std::string quantity;
         int tried;
     } cases[] = {
-        {"5", 5},  {"-5", 0}, {"0", 0}, {"", 0}, {" ", 0}, {"-99999999999999999999", 0},
+        {"5", 5},
+        {"-5", 0},
+        {"0", 0},
+        {"", 0},
+        {" ", 0},
+        {"-99999999999999999999", 0},
         {std::string(56, '0') + "3", 3}, // read up to 57 characters
         {std::string(57, '0') + "3", 0},
     };
@@ -318,13 +324,14 @@ TEST_F(Dialogs, ControlsMapOntoTheDcbInBothDialogs)
     int number = 10;
     for (bool settings : {false, true}) {
         for (const auto& c : cases) {
-            SCOPED_TRACE(testing::Message() << (settings ? "COM Settings " : "Open Ports ")
-                                            << c.rate);
+            SCOPED_TRACE(testing::Message()
+                         << (settings ? "COM Settings " : "Open Ports ") << c.rate);
             boxes.boxes.clear();
             Sim::AddPort(++number);
             Sim::SetCommStateOf(number, OddDcb());
             auto adjust = [&](HWND d) {
-                int lists[6] = {IDC_BAUD, IDC_DATA_BITS, IDC_PARITY, IDC_STOP_BITS, IDC_RTS, IDC_DTR};
+                int lists[6] = {IDC_BAUD,      IDC_DATA_BITS, IDC_PARITY,
+                                IDC_STOP_BITS, IDC_RTS,       IDC_DTR};
                 int at[6] = {c.baud, c.dataBits, c.parity, c.stopBits, c.rts, c.dtr};
                 for (int i = 0; i < 6; i++)
                     Select(d, lists[i], at[i]);
@@ -419,8 +426,8 @@ TEST_F(Dialogs, ComSettingsShowsTheDeviceAndCancelWritesNothing)
     for (int list : {IDC_PARITY, IDC_STOP_BITS, IDC_DTR})
         EXPECT_EQ(-1, SendDlgItemMessageA(d, list, CB_GETCURSEL, 0, 0)) << list;
     EXPECT_EQ("Set", ControlText(d, IDC_RTS));
-    const int checked[][2] = {{IDC_RX_XONXOFF, 1}, {IDC_DSR_FLOW, 1}, {IDC_TX_XONXOFF, 0},
-                              {IDC_CTS_FLOW, 0}};
+    const int checked[][2] = {
+        {IDC_RX_XONXOFF, 1}, {IDC_DSR_FLOW, 1}, {IDC_TX_XONXOFF, 0}, {IDC_CTS_FLOW, 0}};
     for (const auto& c : checked)
         EXPECT_EQ(c[1], (int)IsDlgButtonChecked(d, c[0])) << c[0];
     EXPECT_EQ(nullptr, GetDlgItem(d, IDC_QUANTITY));
@@ -435,14 +442,15 @@ TEST_F(Dialogs, ComSettingsShowsTheDeviceAndCancelWritesNothing)
     SettingsTargetPort = other;
     int setsAtBox = -1;
     boxes.onBox = [&](const ShownBox&) { setsAtBox = Sim::CallCount(Sim::CALL_SET_COMM_STATE); };
-    EXPECT_TRUE(RunModal("COM Settings", [&] { Command(CMD_PORT_SETTINGS, port->window); },
-                         [](HWND d) {
-                             Select(d, IDC_BAUD, 12);
-                             Select(d, IDC_PARITY, 0);
-                             Select(d, IDC_STOP_BITS, 0);
-                             Select(d, IDC_DTR, 1);
-                             Press(d, IDOK);
-                         }));
+    EXPECT_TRUE(RunModal(
+        "COM Settings", [&] { Command(CMD_PORT_SETTINGS, port->window); },
+        [](HWND d) {
+            Select(d, IDC_BAUD, 12);
+            Select(d, IDC_PARITY, 0);
+            Select(d, IDC_STOP_BITS, 0);
+            Select(d, IDC_DTR, 1);
+            Press(d, IDOK);
+        }));
     EXPECT_EQ(Texts{"ByteSize = 8"}, boxes.All());
     EXPECT_EQ(sets, setsAtBox);
     EXPECT_EQ(230400u, Sim::CommState(5).BaudRate);
@@ -562,8 +570,9 @@ TEST_F(Loopback, WhatTheTestDoesToThePort)
     std::vector<int> flags;
     boxes.onBox = [&](const ShownBox&) {
         flags.push_back(port->testInProgress);
-        flags.push_back(TestDataOn + 2 * !!(GetMenuState(AppMenu, CMD_SEND_TEST_DATA,
-                                                         MF_BYCOMMAND) & MF_CHECKED));
+        flags.push_back(
+            TestDataOn +
+            2 * !!(GetMenuState(AppMenu, CMD_SEND_TEST_DATA, MF_BYCOMMAND) & MF_CHECKED));
     };
     Sim::StartCallLog();
     int sets = Sim::CallCount(Sim::CALL_SET_COMM_STATE);

@@ -1,10 +1,10 @@
 // The engine and the frame on real COM ports under Wine, linked to
 // pseudo-terminals by tools/pty-peer.py: COM40 and COM41 echo, COM43 echoes
 // until 20,000 bytes arrived and then hangs up, as an adapter pulled out.
+#include "dialogs/dialogs.h"
 #include "port/device.h"
 #include "port/poll.h"
 #include "port/status.h"
-#include "dialogs/dialogs.h"
 #include "tests/support.h"
 
 #include <map>

@@ -88,7 +88,8 @@ TEST_F(Reliability, AVanishedPortShowsEachBoxOnceAndItsWindowStaysUsable)
     EXPECT_EQ(2u, boxes.boxes.size()) << testing::PrintToString(boxes.All());
     EXPECT_EQ(1, probe.deepest);
     EXPECT_NE(std::string::npos, Ring(gone).find("<ERR 16H,ClearCommError, COM5, handle:"));
-    EXPECT_NE(std::string::npos, Ring(stays).find("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRST"));
+    EXPECT_NE(std::string::npos,
+              Ring(stays).find("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRST"));
     // Everything a user can do to the window still works.
     size_t before = boxes.boxes.size();
     SendMessageA(gone->window, WM_CHAR, 'x', 0);
@@ -229,9 +230,8 @@ TEST_P(Modal, EveryPortWindowClosesAndTheLoopEndsWithZero)
         if (c.due && box.text == c.due)
             Arrive();
     };
-    UINT_PTR guard = SetTimer(nullptr, 0, 20000, [](HWND, UINT, UINT_PTR, DWORD) {
-        PostQuitMessage(99);
-    });
+    UINT_PTR guard =
+        SetTimer(nullptr, 0, 20000, [](HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(99); });
     EXPECT_EQ(0, RunMessageLoop(accelerators));
     KillTimer(nullptr, guard);
     EXPECT_TRUE(Arrived);
@@ -247,17 +247,17 @@ TEST_P(Modal, EveryPortWindowClosesAndTheLoopEndsWithZero)
 INSTANTIATE_TEST_SUITE_P(
     Boxes, Modal,
     testing::Combine(
-        testing::Values(
-            ModalCase{"PollError", Sim::CALL_GET_MODEM_STATUS, 6, 0, "GetCommModemStatus Error:31"},
-            ModalCase{"ComSettings", Sim::CALL_COUNT, 0, CMD_PORT_SETTINGS, nullptr},
-            ModalCase{"LoopbackQuestion", Sim::CALL_COUNT, 0, CMD_LOOPBACK_TEST,
-                      "Place the loopback plug on COM7"},
-            ModalCase{"LoopbackWriteError", Sim::CALL_WRITE_FILE, 7, CMD_LOOPBACK_TEST,
-                      "Com Write Error:31"},
-            ModalCase{"LoopbackReadError", Sim::CALL_READ_FILE, 7, CMD_LOOPBACK_TEST,
-                      "Error On Read!: 31 ,Wanted: 8"},
-            ModalCase{"LoopbackResult", Sim::CALL_COUNT, 0, CMD_LOOPBACK_TEST,
-                      "COM7 passed the loopback test."}),
+        testing::Values(ModalCase{"PollError", Sim::CALL_GET_MODEM_STATUS, 6, 0,
+                                  "GetCommModemStatus Error:31"},
+                        ModalCase{"ComSettings", Sim::CALL_COUNT, 0, CMD_PORT_SETTINGS, nullptr},
+                        ModalCase{"LoopbackQuestion", Sim::CALL_COUNT, 0, CMD_LOOPBACK_TEST,
+                                  "Place the loopback plug on COM7"},
+                        ModalCase{"LoopbackWriteError", Sim::CALL_WRITE_FILE, 7, CMD_LOOPBACK_TEST,
+                                  "Com Write Error:31"},
+                        ModalCase{"LoopbackReadError", Sim::CALL_READ_FILE, 7, CMD_LOOPBACK_TEST,
+                                  "Error On Read!: 31 ,Wanted: 8"},
+                        ModalCase{"LoopbackResult", Sim::CALL_COUNT, 0, CMD_LOOPBACK_TEST,
+                                  "COM7 passed the loopback test."}),
         testing::Values((UINT)WM_CLOSE, (UINT)WM_QUERYENDSESSION)),
     [](const testing::TestParamInfo<Modal::ParamType>& info) {
         return std::string(std::get<0>(info.param).name) +

@@ -40,8 +40,11 @@ TEST_F(ScreenRing, AppendedTextLinesAndMarkers)
         {0, "abcde\r", {"abcde"}, 0, 0},
         {0, eighty + "\n", {eighty, ""}, 2, 0},
         {0, seventyEight + "\x1b", {seventyEight + "<1", "bH>"}, 1, 3},
-        {0, std::string("\x1f\x20\x7f\x80\x81\xff\0\x09\x1b", 9),
-         {"<1fH> \x7f\x80<81H><ffH><0H><9H><1bH>"}, 0, 31},
+        {0,
+         std::string("\x1f\x20\x7f\x80\x81\xff\0\x09\x1b", 9),
+         {"<1fH> \x7f\x80<81H><ffH><0H><9H><1bH>"},
+         0,
+         31},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lines[0]);
@@ -168,7 +171,8 @@ class Paint : public ScreenRing
     {
         for (int i = 0; i < count; i++) {
             char text[96];
-            snprintf(text, sizeof text, "\r\n%s %d: jumpy quail gypsy jig, pyg Qq Jj yy gg", tag, i);
+            snprintf(text, sizeof text, "\r\n%s %d: jumpy quail gypsy jig, pyg Qq Jj yy gg", tag,
+                     i);
             Write(text);
         }
     }

@@ -181,8 +181,8 @@ TEST_F(Frame, ClosingAllPorts)
         }
         if (c.frameStays && c.message != WM_QUIT) { // each restored before it was destroyed
             EXPECT_EQ(0, PortWindows());
-            EXPECT_EQ((std::vector<UINT>{WM_MDIRESTORE, WM_MDIDESTROY, WM_MDIRESTORE,
-                                         WM_MDIDESTROY, WM_MDIRESTORE, WM_MDIDESTROY}),
+            EXPECT_EQ((std::vector<UINT>{WM_MDIRESTORE, WM_MDIDESTROY, WM_MDIRESTORE, WM_MDIDESTROY,
+                                         WM_MDIRESTORE, WM_MDIDESTROY}),
                       Arranged);
         }
         TearDown();
