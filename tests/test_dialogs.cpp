@@ -86,6 +86,16 @@ class Dialogs : public FrameTest
             DestroyWindow(d);
         FrameTest::TearDown();
     }
+    // No ports, dialogs or boxes: for the next part of a test.
+    void Fresh()
+    {
+        for (HWND d : dialogs)
+            DestroyWindow(d);
+        dialogs.clear();
+        FrameTest::TearDown();
+        FrameTest::SetUp();
+        boxes.boxes.clear();
+    }
     HWND OpenPortsDialog()
     {
         dialogs.push_back(CreateDialogParamA(nullptr, MAKEINTRESOURCEA(IDD_OPEN_PORTS), FrameWindow,
@@ -117,7 +127,77 @@ class Dialogs : public FrameTest
     std::vector<HWND> dialogs;
 };
 
-TEST_F(Dialogs, ListsAndDefaultsOpenCom5AloneAt9600_8N1)
+TEST_F(Dialogs, TypedQuantitiesAndModalRuns)
+{
+    const struct {
+        std::string quantity;
+        int tried;
+    } cases[] = {
+        {"5", 5},
+        {"-5", 0},
+        {"0", 0},
+        {"", 0},
+        {" ", 0},
+        {"-99999999999999999999", 0},
+        {std::string(56, '0') + "3", 3}, // read up to 57 characters
+        {std::string(57, '0') + "3", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("\"" + c.quantity + "\"");
+        boxes.boxes.clear();
+        int before = Creates();
+        RunOpenPorts(5, c.quantity.c_str());
+        EXPECT_EQ(c.tried, Creates() - before);
+        EXPECT_EQ(Missing(5, c.tried), boxes.All());
+    }
+    // Near the top of the range a saturated quantity ends at the highest number.
+    Texts top;
+    for (const char* n : {"2147483644", "2147483645", "2147483646", "2147483647"}) {
+        top.push_back(std::string("Error from CreateFile: 2 COM") + n + " 0");
+        top.push_back("Port failed to open.");
+    }
+    for (const std::string& q : {std::string("2147483647"), std::string("99999999999999999999"),
+                                 std::string(57, '9'), std::string(200, '9')}) {
+        boxes.boxes.clear();
+        RunOpenPorts(5, q.c_str(), [](HWND d) {
+            Select(d, IDC_FROM_PORT,
+                   (int)SendDlgItemMessageA(d, IDC_FROM_PORT, CB_ADDSTRING, 0,
+                                            (LPARAM) "COM2147483644"));
+        });
+        EXPECT_EQ(top, boxes.All()) << q.size() << " digits";
+    }
+
+    Fresh();
+    Sim::AddPort(5), Sim::AddPort(7);
+    auto command = [] { SendMessageA(FrameWindow, WM_COMMAND, CMD_OPEN_PORTS, 0); };
+    EXPECT_TRUE(RunModal("Open Ports", command, [](HWND d) { Press(d, IDCANCEL); }));
+    EXPECT_TRUE(RunModal("Open Ports", command, [](HWND d) {
+        SetDlgItemTextA(d, IDC_QUANTITY, "abc");
+        Press(d, IDOK);
+    }));
+    EXPECT_EQ(0, Creates());
+    EXPECT_TRUE(RunModal("Open Ports", command, [](HWND d) {
+        Select(d, IDC_FROM_PORT, 6);
+        Press(d, IDOK);
+    }));
+    EXPECT_EQ(Texts{"COM7"}, OpenNames());
+    EXPECT_EQ(Texts{}, boxes.All());
+}
+
+// Lets the MDI client create `allowed` windows and refuses the rest.
+static WNDPROC RealClient;
+static int WindowsAllowed;
+static RecordWatch RefusedWatch;
+static LRESULT CALLBACK RefusingClient(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_MDICREATE && WindowsAllowed-- <= 0) {
+        WatchRecord(&RefusedWatch, CurrentPort);
+        return 0;
+    }
+    return CallWindowProcA(RealClient, window, message, wParam, lParam);
+}
+
+TEST_F(Dialogs, OpenPortsListsRunsAndFailures)
 {
     HWND d = OpenPortsDialog();
     const struct {
@@ -166,10 +246,8 @@ TEST_F(Dialogs, ListsAndDefaultsOpenCom5AloneAt9600_8N1)
     EXPECT_EQ(SIGNAL_RTS | SIGNAL_DTR, port->outputSignals);
     EXPECT_FALSE(GetMenuState(AppMenu, 1, MF_BYPOSITION) & MF_DISABLED);
     EXPECT_FALSE(GetMenuState(AppMenu, 2, MF_BYPOSITION) & MF_DISABLED);
-}
 
-TEST_F(Dialogs, RunsOfPortsAndTheirBoxes)
-{
+    Fresh();
     Sim::AddPort(3);
     Sim::AddPort(5);
     std::vector<HWND> focus;
@@ -192,69 +270,8 @@ TEST_F(Dialogs, RunsOfPortsAndTheirBoxes)
         GetWindowTextA(p->window, title, sizeof title);
         EXPECT_STREQ(p->name, title);
     }
-}
 
-TEST_F(Dialogs, TypedQuantitiesAreANumberOfPortsFromTheirStart)
-{
-    const struct {
-        std::string quantity;
-        int tried;
-    } cases[] = {
-        {"5", 5},
-        {"-5", 0},
-        {"0", 0},
-        {"", 0},
-        {" ", 0},
-        {"-99999999999999999999", 0},
-        {std::string(56, '0') + "3", 3}, // read up to 57 characters
-        {std::string(57, '0') + "3", 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE("\"" + c.quantity + "\"");
-        boxes.boxes.clear();
-        int before = Creates();
-        RunOpenPorts(5, c.quantity.c_str());
-        EXPECT_EQ(c.tried, Creates() - before);
-        EXPECT_EQ(Missing(5, c.tried), boxes.All());
-    }
-    // Near the top of the range a saturated quantity ends at the highest number.
-    Texts top;
-    for (const char* n : {"2147483644", "2147483645", "2147483646", "2147483647"}) {
-        top.push_back(std::string("Error from CreateFile: 2 COM") + n + " 0");
-        top.push_back("Port failed to open.");
-    }
-    for (const std::string& q : {std::string("2147483647"), std::string("99999999999999999999"),
-                                 std::string(57, '9'), std::string(200, '9')}) {
-        boxes.boxes.clear();
-        RunOpenPorts(5, q.c_str(), [](HWND d) {
-            Select(d, IDC_FROM_PORT,
-                   (int)SendDlgItemMessageA(d, IDC_FROM_PORT, CB_ADDSTRING, 0,
-                                            (LPARAM) "COM2147483644"));
-        });
-        EXPECT_EQ(top, boxes.All()) << q.size() << " digits";
-    }
-}
-
-TEST_F(Dialogs, ModalRunsFromTheFrameAndCancel)
-{
-    Sim::AddPort(5), Sim::AddPort(7);
-    auto command = [] { SendMessageA(FrameWindow, WM_COMMAND, CMD_OPEN_PORTS, 0); };
-    EXPECT_TRUE(RunModal("Open Ports", command, [](HWND d) { Press(d, IDCANCEL); }));
-    EXPECT_TRUE(RunModal("Open Ports", command, [](HWND d) {
-        SetDlgItemTextA(d, IDC_QUANTITY, "abc");
-        Press(d, IDOK);
-    }));
-    EXPECT_EQ(0, Creates());
-    EXPECT_TRUE(RunModal("Open Ports", command, [](HWND d) {
-        Select(d, IDC_FROM_PORT, 6);
-        Press(d, IDOK);
-    }));
-    EXPECT_EQ(Texts{"COM7"}, OpenNames());
-    EXPECT_EQ(Texts{}, boxes.All());
-}
-
-TEST_F(Dialogs, AFailedOpenFreesItsRecordAtOnce)
-{
+    Fresh(); // a failed open frees its record at once
     RecordWatch watch = {};
     int closedAtBox = -1;
     boxes.onBox = [&](const ShownBox& box) {
@@ -268,23 +285,8 @@ TEST_F(Dialogs, AFailedOpenFreesItsRecordAtOnce)
     RunOpenPorts(9, nullptr);
     UnwatchRecord(&watch);
     EXPECT_EQ(1, closedAtBox);
-}
 
-// Lets the MDI client create `allowed` windows and refuses the rest.
-static WNDPROC RealClient;
-static int WindowsAllowed;
-static RecordWatch RefusedWatch;
-static LRESULT CALLBACK RefusingClient(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_MDICREATE && WindowsAllowed-- <= 0) {
-        WatchRecord(&RefusedWatch, CurrentPort);
-        return 0;
-    }
-    return CallWindowProcA(RealClient, window, message, wParam, lParam);
-}
-
-TEST_F(Dialogs, AFailedWindowClosesItsPortBeforeTheBoxAndStopsTheRun)
-{
+    Fresh(); // a failed window closes its port before the box and ends the run
     Sim::AddPorts(5, 3);
     WindowsAllowed = 1;
     RefusedWatch = RecordWatch{};
@@ -378,38 +380,7 @@ TEST_F(Dialogs, ControlsMapOntoTheDcbInBothDialogs)
     }
 }
 
-TEST_F(Dialogs, FailedDeviceCallsAreReported)
-{
-    Sim::AddPort(5);
-    Sim::SetCommStateOf(5, OddDcb());
-    Sim::FailCall(Sim::CALL_GET_COMM_STATE, ERROR_INVALID_HANDLE);
-    Sim::FailCall(Sim::CALL_SET_COMM_STATE, ERROR_INVALID_PARAMETER);
-    RunOpenPorts(5, nullptr);
-    EXPECT_EQ((Texts{"Error from GetCommState:6", "Error from SetCommState:87"}), boxes.All());
-    PortRecord* port = PortListHead;
-    ASSERT_TRUE(port && IsWindow(port->window));
-    DCB zeroed = {}; // a failed read gives the dialog a zeroed DCB
-    zeroed.DCBlength = sizeof zeroed;
-    DCB got = port->dcb, want = WithTheTen(zeroed, got);
-    EXPECT_EQ(0, memcmp(&got, &want, sizeof got));
-    EXPECT_EQ(9600u, got.BaudRate);
-    boxes.boxes.clear();
-    DCB changed = Sim::CommState(5);
-    changed.BaudRate = 57600;
-    Sim::SetCommStateOf(5, changed);
-    Sim::FailCall(Sim::CALL_GET_COMM_STATE, ERROR_INVALID_HANDLE);
-    HWND d = SettingsDialog(port);
-    EXPECT_EQ("9600", ControlText(d, IDC_BAUD)); // what the record holds
-    Select(d, IDC_BAUD, 8);
-    Sim::FailCall(Sim::CALL_SET_COMM_STATE, ERROR_INVALID_PARAMETER);
-    Press(d, IDOK);
-    EXPECT_EQ((Texts{"Error from GetCommState:6", "ByteSize = 8", "Error from SetCommState:87"}),
-              boxes.All());
-    EXPECT_EQ(19200u, port->dcb.BaudRate);
-    EXPECT_EQ(57600u, Sim::CommState(5).BaudRate);
-}
-
-TEST_F(Dialogs, ComSettingsShowsTheDeviceAndCancelWritesNothing)
+TEST_F(Dialogs, ComSettingsAndFailedDeviceCalls)
 {
     PortRecord* port = OpenWindow(5);
     DCB dcb = Sim::CommState(5);
@@ -455,6 +426,35 @@ TEST_F(Dialogs, ComSettingsShowsTheDeviceAndCancelWritesNothing)
     EXPECT_EQ(sets, setsAtBox);
     EXPECT_EQ(230400u, Sim::CommState(5).BaudRate);
     EXPECT_EQ(9600u, Sim::CommState(6).BaudRate);
+
+    Fresh();
+    Sim::AddPort(5);
+    Sim::SetCommStateOf(5, OddDcb());
+    Sim::FailCall(Sim::CALL_GET_COMM_STATE, ERROR_INVALID_HANDLE);
+    Sim::FailCall(Sim::CALL_SET_COMM_STATE, ERROR_INVALID_PARAMETER);
+    RunOpenPorts(5, nullptr);
+    EXPECT_EQ((Texts{"Error from GetCommState:6", "Error from SetCommState:87"}), boxes.All());
+    port = PortListHead;
+    ASSERT_TRUE(port && IsWindow(port->window));
+    DCB zeroed = {}; // a failed read gives the dialog a zeroed DCB
+    zeroed.DCBlength = sizeof zeroed;
+    DCB got = port->dcb, want = WithTheTen(zeroed, got);
+    EXPECT_EQ(0, memcmp(&got, &want, sizeof got));
+    EXPECT_EQ(9600u, got.BaudRate);
+    boxes.boxes.clear();
+    DCB changed = Sim::CommState(5);
+    changed.BaudRate = 57600;
+    Sim::SetCommStateOf(5, changed);
+    Sim::FailCall(Sim::CALL_GET_COMM_STATE, ERROR_INVALID_HANDLE);
+    d = SettingsDialog(port);
+    EXPECT_EQ("9600", ControlText(d, IDC_BAUD)); // what the record holds
+    Select(d, IDC_BAUD, 8);
+    Sim::FailCall(Sim::CALL_SET_COMM_STATE, ERROR_INVALID_PARAMETER);
+    Press(d, IDOK);
+    EXPECT_EQ((Texts{"Error from GetCommState:6", "ByteSize = 8", "Error from SetCommState:87"}),
+              boxes.All());
+    EXPECT_EQ(19200u, port->dcb.BaudRate);
+    EXPECT_EQ(57600u, Sim::CommState(5).BaudRate);
 }
 
 // --- the loopback-plug test ---
@@ -477,9 +477,6 @@ class Loopback : public SimTest
         if (port && inStorage)
             port->~PortRecord();
         SimTest::TearDown();
-        if (AppMenu)
-            DestroyMenu(AppMenu);
-        AppMenu = nullptr;
     }
     // COM5 at 8 data bits, no parity, one stop bit; with `inStorage` its
     // record lives where the test can see any write after it was freed.
@@ -564,6 +561,7 @@ TEST_F(Loopback, WhatTheTestDoesToThePort)
     OpenAt(Sim::WIRE_LOOPBACK_PLUG);
     SetLoopback(port, 1);
     port->outputSignals = SIGNAL_LOOP;
+    HMENU frameMenu = AppMenu;
     AppMenu = CreateMenu();
     AppendMenuA(AppMenu, MF_STRING | MF_CHECKED, CMD_SEND_TEST_DATA, "Send Test Data");
     TestDataOn = 1;
@@ -607,6 +605,8 @@ TEST_F(Loopback, WhatTheTestDoesToThePort)
     EXPECT_EQ(SIGNAL_LOOP | SIGNAL_RTS, port->outputSignals);
     EXPECT_EQ(calls, AllDeviceCalls());
     EXPECT_EQ(0, port->testInProgress);
+    DestroyMenu(AppMenu);
+    AppMenu = frameMenu;
 }
 
 TEST_F(Loopback, HandshakeModesAreOffForTheStepsAndRestored)

@@ -221,26 +221,6 @@ TEST_F(Transfer, ClosingWithRequestsOutstandingAbortsAndFreesThem)
     }
 }
 
-TEST_F(Transfer, ABusyPortCreatesNoEventsPerTransfer)
-{
-    PortRecord* p = Open(5);
-    int events = Sim::CallCount(Sim::CALL_CREATE_EVENT);
-    std::string sent;
-    for (int i = 0; i < 50; i++) {
-        std::string chunk(1 + i * 40, (char)('a' + i % 26)), got(chunk.size(), '#');
-        Sim::PeerSend(5, chunk.data(), (DWORD)chunk.size());
-        DWORD count = 0;
-        EXPECT_EQ(0, ReadPort(p, &got[0], (DWORD)got.size(), &count));
-        EXPECT_EQ(chunk, got);
-        std::string line(1 + (i * 7) % 30, (char)('A' + i % 26));
-        WritePort(p, line.data(), (DWORD)line.size());
-        sent += line;
-    }
-    EXPECT_EQ(events, Sim::CallCount(Sim::CALL_CREATE_EVENT));
-    EXPECT_EQ(sent, Line(5));
-    EXPECT_TRUE(boxes.boxes.empty());
-}
-
 TEST_F(Transfer, ReadOutcomes)
 {
     const int KEPT = 99; // the call leaves the count alone
@@ -612,12 +592,12 @@ TEST_F(Poll, UnreadableLineStatusDrainsNothing)
     EXPECT_EQ("data", Ring(p).substr(Ring(p).size() - 4));
 }
 
-TEST_F(Poll, LampsOfAPortUnderTestUpdateButItIsNeitherSentToNorDrained)
+TEST_F(Poll, LampsRepaintOnlyOnChangeAndEvenWhileThePortIsUnderTest)
 {
     TestDataOn = 1;
     PortRecord* p = Open(5);
-    Show(p, 100);
     p->testInProgress = 1;
+    Show(p, 100);
     Sim::PeerSend(5, "echo", 4);
     Sim::SetPeerSignals(5, MS_CTS_ON);
     PollAllPorts();
@@ -629,11 +609,10 @@ TEST_F(Poll, LampsOfAPortUnderTestUpdateButItIsNeitherSentToNorDrained)
     PollAllPorts();
     EXPECT_EQ(1, Sim::CallCount(Sim::CALL_WRITE_FILE, 5));
     EXPECT_STREQ("echo", p->lines[0].text);
-}
 
-TEST_F(Poll, OnlyChangesAreRepaintedAndATooSmallWindowWaits)
-{
-    PortRecord* p = Open(5);
+    delete p;
+    DestroyWindow(window);
+    p = Open(6);
     Show(p, 100);
     p->clientHeight = 20;
     PollAllPorts();
@@ -648,11 +627,11 @@ TEST_F(Poll, OnlyChangesAreRepaintedAndATooSmallWindowWaits)
     ReleaseDC(window, dc);
     PollAllPorts();
     EXPECT_TRUE(AllOf(window, RGB(0, 0, 0), 0, 0, 640, 18));
-    Sim::SetPeerSignals(5, MS_DSR_ON); // a modem input change alone repaints
+    Sim::SetPeerSignals(6, MS_DSR_ON); // a modem input change alone repaints
     PollAllPorts();
     EXPECT_TRUE(LampLit(window, 1));
     EXPECT_FALSE(LampLit(window, 0));
-    Sim::PeerSend(5, "HELLO", 5);
+    Sim::PeerSend(6, "HELLO", 5);
     PollAllPorts();
     EXPECT_EQ(0, p->lines[0].dirty);
     EXPECT_FALSE(AllOf(window, RGB(255, 255, 255), 10, 14 * 6 + 4, 100, 14 * 7));

@@ -118,6 +118,8 @@ class Paint : public ScreenRing
     }
     void Show(int height)
     {
+        if (port.window)
+            DestroyWindow(port.window);
         port.window = OpenPlainWindow(height);
         port.clientWidth = 640;
         port.clientHeight = height;
@@ -182,7 +184,7 @@ class Paint : public ScreenRing
     }
 };
 
-TEST_F(Paint, SignalLampsLightFromTheirOwnBits)
+TEST_F(Paint, LampsLightFromTheirOwnBitsAndRepaintOnlyWhenChanged)
 {
     const char* upper[] = {"CTS", "DSR", "CD", "RI", "RTS", "DTR", "LOOP"};
     const struct {
@@ -224,11 +226,6 @@ TEST_F(Paint, SignalLampsLightFromTheirOwnBits)
         FillRect(dc, &strip, CreateSolidBrush(Unpainted));
         ReleaseDC(port.window, dc);
     }
-}
-
-TEST_F(Paint, EachHoldBitHasItsLampAndNoneLeavesAWhiteBand)
-{
-    Show(100);
     RedrawPort(&port, 1);
     EXPECT_TRUE(AllOf(port.window, White, 240, 1, 562, 17));
     const char* labels[] = {"cts", "dsr", "cd", "xoffh", "xoffs", "eof", "txim"};
@@ -247,11 +244,6 @@ TEST_F(Paint, EachHoldBitHasItsLampAndNoneLeavesAWhiteBand)
     RedrawPort(&port, 0);
     EXPECT_TRUE(AllOf(port.window, White, 240, 1, 562, 17));
     EXPECT_EQ(Unpainted, PixelAt(port.window, 562, 9));
-}
-
-TEST_F(Paint, OnlyChangedRowsOfLampsAreRepainted)
-{
-    Show(100);
     RedrawPort(&port, 1);
     HDC dc = GetDC(port.window);
     RECT strip = {0, 0, 640, 18};
@@ -266,7 +258,7 @@ TEST_F(Paint, OnlyChangedRowsOfLampsAreRepainted)
     EXPECT_EQ(Unpainted, PixelAt(port.window, 301, 9));
 }
 
-TEST_F(Paint, SmallWindowsAndWindowlessRecords)
+TEST_F(Paint, TextRows)
 {
     RedrawPort(&port, 1); // no window: GetDC would paint the screen
     EXPECT_EQ(255, port.paintedInputSignals);
@@ -276,17 +268,12 @@ TEST_F(Paint, SmallWindowsAndWindowlessRecords)
     EXPECT_TRUE(AllOf(port.window, Unpainted, 0, 0, 640, 27));
     EXPECT_EQ(255, port.paintedInputSignals);
     EXPECT_EQ(1, port.lines[0].dirty);
-    DestroyWindow(port.window);
     Show(28); // the lamps and one row, the current line
     Write("\r\nHHHH");
     RedrawPort(&port, 1);
     EXPECT_EQ(Green, Fill(SignalLampX[4]));
     EXPECT_FALSE(AllOf(port.window, White, 10, 18, 60, 28));
     EXPECT_EQ(1, port.lines[0].dirty);
-}
-
-TEST_F(Paint, TextRowsClearAndRowsBeyondTheRingStayBlank)
-{
     Show(14 * 38);
     for (int i = 0; i < SCREEN_LINES; i++)
         Write("\r\nXXXXXXXX");
@@ -299,10 +286,6 @@ TEST_F(Paint, TextRowsClearAndRowsBeyondTheRingStayBlank)
     ClearScreen(&port);
     EXPECT_EQ(0, port.currentLine + port.currentColumn);
     EXPECT_TRUE(AllOf(port.window, White, 10, 18, 640, 14 * 38));
-}
-
-TEST_F(Paint, ALineWiderThanTheWindowShowsAsTheWholeLineClipped)
-{
     Show(14 * 3);
     std::string line(79, 'W');
     Write(line.c_str());

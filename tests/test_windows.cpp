@@ -42,8 +42,25 @@ class Frame : public FrameTest
     }
 };
 
-TEST_F(Frame, ResourcesLoadAndWork)
+TEST_F(Frame, ResourcesLoadAndCommandsReachTheirHandlers)
 {
+    // A frame of its own: earlier tests in the process enable its popups.
+    SendMessageA(FrameWindow, WM_CLOSE, 0, 0);
+    RunMessageLoop(accelerators);
+    FrameTest::SetUp();
+    Command(999);
+    Command(CMD_CLEAR_SCREEN);
+    Command(CMD_CLOSE);
+    EXPECT_EQ(0, Command(CMD_ABOUT));
+    ASSERT_EQ(1u, boxes.boxes.size());
+    const ShownBox& box = boxes.boxes[0];
+    EXPECT_EQ(0u, box.text.rfind("Tarnwick version 2.0\n\n", 0)) << box.text;
+    EXPECT_EQ(std::string::npos, box.text.find('\n', 22));
+    EXPECT_GT(box.text.size(), 22u);
+    EXPECT_EQ("About Tarnwick", box.caption);
+    EXPECT_EQ((UINT)MB_ICONINFORMATION, box.style);
+    EXPECT_EQ(FrameWindow, box.owner);
+    EXPECT_TRUE(IsWindow(FrameWindow));
     char title[32];
     GetWindowTextA(FrameWindow, title, sizeof title);
     EXPECT_STREQ("Tarnwick", title);
@@ -92,24 +109,7 @@ TEST_F(Frame, ResourcesLoadAndWork)
               Arranged);
 }
 
-TEST_F(Frame, AboutBoxAndUnknownCommands)
-{
-    Command(999);
-    Command(CMD_CLEAR_SCREEN);
-    Command(CMD_CLOSE);
-    EXPECT_EQ(0, Command(CMD_ABOUT));
-    ASSERT_EQ(1u, boxes.boxes.size());
-    const ShownBox& box = boxes.boxes[0];
-    EXPECT_EQ(0u, box.text.rfind("Tarnwick version 2.0\n\n", 0)) << box.text;
-    EXPECT_EQ(std::string::npos, box.text.find('\n', 22));
-    EXPECT_GT(box.text.size(), 22u);
-    EXPECT_EQ("About Tarnwick", box.caption);
-    EXPECT_EQ((UINT)MB_ICONINFORMATION, box.style);
-    EXPECT_EQ(FrameWindow, box.owner);
-    EXPECT_TRUE(IsWindow(FrameWindow));
-}
-
-TEST_F(Frame, PortCommandsGoToTheActiveWindowOnly)
+TEST_F(Frame, PortCommandsGoToTheActiveWindowOnlyAndTheTimerPolls)
 {
     PortRecord *first = OpenWindow(5), *second = OpenWindow(6);
     ASSERT_TRUE(first && second);
@@ -126,12 +126,8 @@ TEST_F(Frame, PortCommandsGoToTheActiveWindowOnly)
     EXPECT_EQ(1, PortWindows());
     EXPECT_FALSE(Sim::IsOpen(5));
     EXPECT_EQ(second, PortListHead);
-}
 
-TEST_F(Frame, PollTimerTicks)
-{
-    PortRecord* port = OpenWindow(5);
-    Sim::PeerSend(5, "hello", 5);
+    Sim::PeerSend(6, "hello", 5); // the poll timer ticks
     MSG tick;
     for (int waits = 0; waits < 100; waits++) {
         if (PeekMessageA(&tick, FrameWindow, WM_TIMER, WM_TIMER, PM_REMOVE))
@@ -140,7 +136,7 @@ TEST_F(Frame, PollTimerTicks)
     }
     ASSERT_EQ((UINT)WM_TIMER, tick.message);
     DispatchMessageA(&tick);
-    EXPECT_TRUE(ScreenHas(port, "hello"));
+    EXPECT_TRUE(ScreenHas(second, "hello"));
 }
 
 TEST_F(Frame, ClosingAllPorts)
@@ -211,6 +207,28 @@ class PortWindow : public Frame
 
 TEST_F(PortWindow, TakesOverItsRecordAndFreesItWhenDestroyed)
 {
+    int count = ShowCursor(TRUE);
+    ShowCursor(FALSE);
+    SendMessageA(port->window, WM_SETFOCUS, 0, 0);
+    EXPECT_EQ(count + 1, ShowCursor(TRUE));
+    ShowCursor(FALSE);
+    SendMessageA(port->window, WM_KILLFOCUS, 0, 0);
+    EXPECT_EQ(count, ShowCursor(TRUE));
+    ShowCursor(FALSE);
+    port->inputSignals = SIGNAL_CTS;
+    InvalidateRect(port->window, nullptr, TRUE);
+    UpdateWindow(port->window);
+    RECT update;
+    EXPECT_FALSE(GetUpdateRect(port->window, &update, FALSE));
+    EXPECT_EQ(SIGNAL_CTS, port->paintedInputSignals);
+    EXPECT_EQ(0, SendMessageA(port->window, WM_MDIACTIVATE, 0, (LPARAM)port->window));
+    std::string screen = Ring(port);
+    for (char c : {'A', '\r', '\xE9'}) { // one byte each, no echo
+        SendMessageA(port->window, WM_CHAR, (WPARAM)(unsigned char)c, 1);
+        Sim::Advance(100);
+        EXPECT_EQ(std::string(1, c), Sim::PeerTake(5));
+    }
+    EXPECT_EQ(screen, Ring(port));
     EXPECT_EQ((LONG_PTR)port, GetWindowLongPtrA(port->window, 0)); // the whole pointer
     char title[32];
     GetWindowTextA(port->window, title, sizeof title);
@@ -244,34 +262,19 @@ TEST_F(PortWindow, TakesOverItsRecordAndFreesItWhenDestroyed)
     EXPECT_EQ(4, Sim::OpenHandles());
 }
 
-TEST_F(PortWindow, FocusPaintAndTyping)
+TEST_F(PortWindow, EscapeCommandsAndLampClicks)
 {
-    int count = ShowCursor(TRUE);
-    ShowCursor(FALSE);
-    SendMessageA(port->window, WM_SETFOCUS, 0, 0);
-    EXPECT_EQ(count + 1, ShowCursor(TRUE));
-    ShowCursor(FALSE);
-    SendMessageA(port->window, WM_KILLFOCUS, 0, 0);
-    EXPECT_EQ(count, ShowCursor(TRUE));
-    ShowCursor(FALSE);
-    port->inputSignals = SIGNAL_CTS;
-    InvalidateRect(port->window, nullptr, TRUE);
-    UpdateWindow(port->window);
-    RECT update;
-    EXPECT_FALSE(GetUpdateRect(port->window, &update, FALSE));
-    EXPECT_EQ(SIGNAL_CTS, port->paintedInputSignals);
-    EXPECT_EQ(0, SendMessageA(port->window, WM_MDIACTIVATE, 0, (LPARAM)port->window));
-    std::string screen = Ring(port);
-    for (char c : {'A', '\r', '\xE9'}) { // one byte each, no echo
-        SendMessageA(port->window, WM_CHAR, (WPARAM)(unsigned char)c, 1);
-        Sim::Advance(100);
-        EXPECT_EQ(std::string(1, c), Sim::PeerTake(5));
-    }
-    EXPECT_EQ(screen, Ring(port));
-}
+    Command(CMD_SET_XOFF, port->window);
+    Command(CMD_SET_XON, port->window);
+    Command(CMD_SET_BREAK, port->window);
+    Sim::FailCall(Sim::CALL_ESCAPE, ERROR_BAD_COMMAND);
+    Command(CMD_CLEAR_BREAK, port->window);
+    EXPECT_EQ((std::vector<DWORD>{SETXOFF, SETXON, SETBREAK}), Sim::Escapes(5));
+    EXPECT_TRUE(ScreenHas(port, "<SETXOFF set><SETXON set><SETBREAK set><CLRBREAK set>"));
+    Command(CMD_CLEAR_SCREEN, port->window);
+    EXPECT_FALSE(ScreenHas(port, "<"));
+    EXPECT_EQ(0, port->currentLine);
 
-TEST_F(PortWindow, LampClicks)
-{
     const char* inputs = "These are inputs, so cannot be controlled!";
     const char* handshake = "Can't override RTS when in handshake mode in NT!";
     const LONG NT = VER_PLATFORM_WIN32_NT, OTHER = VER_PLATFORM_WIN32_WINDOWS;
@@ -303,7 +306,8 @@ TEST_F(PortWindow, LampClicks)
         {NT, RTS_CONTROL_ENABLE, 50, 5, WM_RBUTTONUP, {}, inputs, 3},
         {NT, RTS_CONTROL_ENABLE, 100, 5, WM_LBUTTONUP, {}, inputs, 3},
     };
-    size_t escapes = 0;
+    size_t escapes = Sim::Escapes(5).size();
+    Sim::ClearFaults();
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
         boxes.boxes.clear();
@@ -332,23 +336,4 @@ TEST_F(PortWindow, LampClicks)
     Click(20, 5);
     EXPECT_EQ(0, PortWindows());
     EXPECT_EQ(0, Sim::OpenHandles());
-}
-
-TEST_F(PortWindow, EscapeCommandsWriteTheirMarkersEvenWhenTheyFail)
-{
-    Command(CMD_SET_XOFF, port->window);
-    Command(CMD_SET_XON, port->window);
-    Command(CMD_SET_BREAK, port->window);
-    Sim::FailCall(Sim::CALL_ESCAPE, ERROR_BAD_COMMAND);
-    Command(CMD_CLEAR_BREAK, port->window);
-    EXPECT_EQ((std::vector<DWORD>{SETXOFF, SETXON, SETBREAK}), Sim::Escapes(5));
-    EXPECT_TRUE(ScreenHas(port, "<SETXOFF set><SETXON set><SETBREAK set><CLRBREAK set>"));
-    Command(CMD_CLEAR_SCREEN, port->window);
-    EXPECT_FALSE(ScreenHas(port, "<"));
-    EXPECT_EQ(0, port->currentLine);
-    HWND frame = FrameWindow;
-    Command(CMD_EXIT, port->window);
-    EXPECT_FALSE(IsWindow(frame));
-    EXPECT_EQ(0, Sim::OpenHandles());
-    EXPECT_EQ(0, RunMessageLoop(accelerators));
 }
