@@ -227,6 +227,15 @@ void Press(HWND dialog, int button)
                  (LPARAM)GetDlgItem(dialog, button));
 }
 
+std::vector<DWORD> Logged(Sim::Call call, int number)
+{
+    std::vector<DWORD> values;
+    for (const Sim::LoggedCall& c : Sim::CallLog())
+        if (c.call == call && (!number || c.number == number))
+            values.push_back(c.value);
+    return values;
+}
+
 std::string Ring(const PortRecord* port)
 {
     std::string text;

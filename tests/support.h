@@ -77,6 +77,9 @@ void PumpMessages(int limit = 200);
 bool RunModal(const char* caption, std::function<void()> start, std::function<void(HWND)> action);
 void Press(HWND dialog, int button);
 
+// The sizes or codes of the logged calls of one kind (on one port, if given).
+std::vector<DWORD> Logged(Sim::Call call, int number = 0);
+
 // The ring oldest line first, without breaks; and what breaks its rules.
 std::string Ring(const PortRecord* port);
 std::string RingFault(const PortRecord* port);

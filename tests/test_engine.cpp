@@ -17,31 +17,6 @@ static std::string Line(int number)
     return Sim::PeerTake(number);
 }
 
-TEST_F(Transfer, ErrorBoxTextsAndOwner)
-{
-    const struct {
-        const char *text1, *text2;
-        int number1, number2;
-        const char* shown;
-    } cases[] = {
-        {"Com Write Error:", nullptr, 87, 0, "Com Write Error:87"},
-        {"ComRead Bytes, got:", ",Wanted:", 3, 8, "ComRead Bytes, got: 3 ,Wanted: 8"},
-        {"ComRead Error B Bytes, got:", ",Wanted:", INT_MIN, INT_MIN,
-         "ComRead Error B Bytes, got: -2147483648 ,Wanted: -2147483648"},
-    };
-    FrameWindow = (HWND)0x1234;
-    for (const auto& c : cases)
-        ReportCommError(c.text1, c.number1, c.text2, c.number2);
-    FrameWindow = nullptr;
-    Texts shown;
-    for (const auto& c : cases)
-        shown.push_back(c.shown);
-    EXPECT_EQ(shown, boxes.All());
-    EXPECT_EQ((HWND)0x1234, boxes.boxes[0].owner);
-    EXPECT_EQ("(null)", boxes.boxes[0].caption);
-    EXPECT_EQ((UINT)MB_ICONQUESTION, boxes.boxes[0].style);
-}
-
 TEST_F(Transfer, FailedOpensShowTheCodeAndNameAndTouchNothing)
 {
     PortRecord* first = Open(5);
@@ -57,6 +32,7 @@ TEST_F(Transfer, FailedOpensShowTheCodeAndNameAndTouchNothing)
         {"com5", Sim::CALL_COUNT, "Error from CreateFile: 5 com5 0", 0},
     };
     Sim::AddPort(6);
+    FrameWindow = (HWND)0x1234; // the owner of every transfer box
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         boxes.boxes.clear();
@@ -65,12 +41,16 @@ TEST_F(Transfer, FailedOpensShowTheCodeAndNameAndTouchNothing)
         PortRecord second;
         EXPECT_EQ(1, OpenPort(&second, c.name));
         EXPECT_EQ(Texts{c.shown}, boxes.All());
+        EXPECT_EQ((HWND)0x1234, boxes.boxes[0].owner);
+        EXPECT_EQ("(null)", boxes.boxes[0].caption);
+        EXPECT_EQ((UINT)MB_ICONQUESTION, boxes.boxes[0].style);
         EXPECT_EQ(creates + c.creates, Sim::CallCount(Sim::CALL_CREATE_FILE));
         EXPECT_EQ(nullptr, second.device);
         EXPECT_EQ(first, PortListHead);
         EXPECT_EQ(nullptr, first->next);
         Sim::ClearFaults();
     }
+    FrameWindow = nullptr;
     EXPECT_FALSE(Sim::IsOpen(6));
 }
 
@@ -459,11 +439,7 @@ TEST_F(SimTest, LoopbackProbeAndSwitchPerPlatformAndAnswer)
         EXPECT_EQ(SIGNAL_DTR | SIGNAL_RTS | SIGNAL_LOOP, p->outputSignals); // whatever it said
         SetLoopback(p, 0);
         EXPECT_EQ(SIGNAL_DTR | SIGNAL_RTS, p->outputSignals);
-        std::vector<DWORD> codes;
-        for (const Sim::LoggedCall& call : Sim::CallLog())
-            if (call.call == Sim::CALL_DEVICE_IO_CONTROL)
-                codes.push_back(call.value);
-        EXPECT_EQ(c.codes, codes);
+        EXPECT_EQ(c.codes, Logged(Sim::CALL_DEVICE_IO_CONTROL));
         EXPECT_EQ(c.escapes, Sim::Escapes(5));
         delete p;
     }
@@ -492,15 +468,6 @@ class Poll : public SimTest
         port->window = window = OpenPlainWindow(height);
         port->clientWidth = 640;
         port->clientHeight = height;
-    }
-    // The sizes of the reads, or the ports whose status was read, in order.
-    static std::vector<DWORD> Logged(Sim::Call call, bool ports)
-    {
-        std::vector<DWORD> found;
-        for (const Sim::LoggedCall& c : Sim::CallLog())
-            if (c.call == call)
-                found.push_back(ports ? c.number : c.value);
-        return found;
     }
     static bool LampLit(HWND w, int lamp)
     {
@@ -568,9 +535,10 @@ TEST_F(Poll, InputIsDrainedInChunksAndFailuresAreMarked)
     Sim::PeerSend(5, data.data(), (DWORD)data.size());
     Sim::PeerSend(6, "a\0b", 3);
     Sim::FailCall(Sim::CALL_READ_FILE, ERROR_GEN_FAILURE, 1, 5, 1);
+    Sim::StartCallLog();
     PollAllPorts();
-    EXPECT_EQ((std::vector<DWORD>{3, 5000, 5000, 2000}), Logged(Sim::CALL_READ_FILE, false));
-    EXPECT_EQ((std::vector<DWORD>{6, 5}), Logged(Sim::CALL_CLEAR_COMM_ERROR, true));
+    EXPECT_EQ((std::vector<DWORD>{3, 5000, 5000, 2000}), Logged(Sim::CALL_READ_FILE));
+    EXPECT_EQ(6, Sim::CallLog()[0].number); // the newest port first
     EXPECT_EQ(5000u, Sim::InputQueue(5)); // the failed chunk's bytes stay queued
     EXPECT_EQ(1u, boxes.boxes.size());
     EXPECT_STREQ("a<0H>b", q->lines[0].text);
@@ -586,7 +554,7 @@ TEST_F(Poll, UnreadableLineStatusDrainsNothing)
     Sim::PeerSend(5, "data", 4);
     Sim::FailCall(Sim::CALL_CLEAR_COMM_ERROR, ERROR_INVALID_HANDLE, 1, 5);
     PollAllPorts();
-    EXPECT_TRUE(Logged(Sim::CALL_READ_FILE, false).empty());
+    EXPECT_TRUE(Logged(Sim::CALL_READ_FILE).empty());
     PollAllPorts();
     EXPECT_EQ(0u, Ring(p).find("<ERR 6H,ClearCommError, COM5, handle:"));
     EXPECT_EQ("data", Ring(p).substr(Ring(p).size() - 4));
@@ -681,12 +649,8 @@ TEST_F(Poll, ARecordDeletedInsideABoxIsNotTouchedAgain)
         PollAllPorts();
         EXPECT_EQ(1u, boxes.boxes.size());
         EXPECT_EQ(0, Sim::CallCount(Sim::CALL_CLEAR_COMM_ERROR, 5));
-        std::vector<DWORD> reads;
-        for (const Sim::LoggedCall& call : Sim::CallLog())
-            if (call.call == Sim::CALL_READ_FILE && call.number == c.deleted)
-                reads.push_back(call.value);
-        EXPECT_EQ(c.fail == Sim::CALL_READ_FILE && c.failing == c.deleted, reads.size() == 1);
-        EXPECT_GE(1u, reads.size());
+        size_t reads = Logged(Sim::CALL_READ_FILE, c.deleted).size();
+        EXPECT_EQ(c.fail == Sim::CALL_READ_FILE && c.failing == c.deleted ? 1u : 0u, reads);
         boxes.onBox = nullptr;
         boxes.boxes.clear();
         PollAllPorts();
