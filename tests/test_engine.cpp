@@ -296,29 +296,6 @@ TEST_F(Transfer, ARequestTheDeviceStillHoldsAfterCloseIsNeverFreed)
     Sim::Advance(10000);              // lands in memory still allocated for it
 }
 
-// --- the port list and the platform ---
-
-TEST_F(Transfer, DeletingRecordsAnywhereInTheListAndWatches)
-{
-    PortRecord *a = Open(5), *b = Open(6), *c = Open(7), outside;
-    RecordWatch watch, other;
-    WatchRecord(&watch, b);
-    WatchRecord(&other, c);
-    UnlinkPort(&outside);
-    delete b;
-    EXPECT_EQ(1, watch.closed);
-    EXPECT_EQ(0, other.closed);
-    UnwatchRecord(&watch);
-    UnwatchRecord(&other);
-    ASSERT_EQ(c, PortListHead);
-    EXPECT_EQ(a, c->next);
-    EXPECT_EQ(a, FindOpenPort("com5"));
-    delete c;
-    EXPECT_EQ(a, PortListHead);
-    delete a;
-    EXPECT_EQ(nullptr, PortListHead);
-}
-
 TEST(Platform, ReportedFamilyOrNtWhenTheQueryFails)
 {
     VersionQueryFn saved = VersionQuery;
