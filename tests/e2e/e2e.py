@@ -1,14 +1,9 @@
 #!/usr/bin/env python3
-"""End-to-end checks of a Tarnwick program running under Wine, driven through
-tarnwickctl and read back through its boxes, rows and pixels.
-
-    e2e.py real|demo --program EXE --ctl TARNWICKCTL.exe --launcher tools/tarnwick-wine
-           [--sink FILE]
-
-Run inside a Wine session (tools/wine-session.sh) of its own display. real:
-tarnwick.exe under tools/pty-peer.py with COM5 a sink into FILE and COM6 and
-COM7 echoing. demo: tarnwick-demo.exe on its simulated adapter. Every wait is
-bounded and polls for its condition.
+"""End-to-end checks of a Tarnwick program under Wine, driven by tarnwickctl and
+read back through its boxes, rows and pixels. Run inside a Wine session of its
+own display: real, tarnwick.exe under tools/pty-peer.py with COM5 a sink into
+--sink and COM6 and COM7 echoing; demo, tarnwick-demo.exe on its simulated
+adapter. Every wait is bounded and polls for its condition.
 """
 
 import argparse
