@@ -136,15 +136,8 @@ void FrameTest::TearDown()
 
 HWND CreatePortWindow()
 {
-    MDICREATESTRUCTA create = {"VantDraw",
-                               "ComX",
-                               GetModuleHandleA(nullptr),
-                               CW_USEDEFAULT,
-                               CW_USEDEFAULT,
-                               CW_USEDEFAULT,
-                               CW_USEDEFAULT,
-                               0,
-                               0};
+    const int any = CW_USEDEFAULT;
+    MDICREATESTRUCTA create = {"VantDraw", "ComX", AppInstance, any, any, any, any, 0, 0};
     return (HWND)SendMessageA(MdiClient, WM_MDICREATE, 0, (LPARAM)&create);
 }
 

@@ -516,7 +516,7 @@ TEST_F(Poll, InputIsDrainedInChunksAndFailuresAreMarked)
     PollAllPorts();
     EXPECT_EQ((std::vector<DWORD>{3, 5000, 5000, 2000}), Logged(Sim::CALL_READ_FILE));
     EXPECT_EQ(6, Sim::CallLog()[0].number); // the newest port first
-    EXPECT_EQ(5000u, Sim::InputQueue(5)); // the failed chunk's bytes stay queued
+    EXPECT_EQ(5000u, Sim::InputQueue(5));   // the failed chunk's bytes stay queued
     EXPECT_EQ(1u, boxes.boxes.size());
     EXPECT_STREQ("a<0H>b", q->lines[0].text);
     std::string ring = Ring(p);

@@ -61,7 +61,7 @@ TEST_F(ScreenRing, AppendedTextLinesAndMarkers)
     }
 }
 
-TEST_F(ScreenRing, CountsAndNullArguments)
+TEST_F(ScreenRing, CountsWrapAndEveryEscapedByte)
 {
     AppendText(nullptr, "abc", 0);
     AppendText(&port, nullptr, 3);
@@ -70,10 +70,7 @@ TEST_F(ScreenRing, CountsAndNullArguments)
     EXPECT_EQ(1, port.windowDirty);
     AppendText(&port, "ab\0cd", 0); // count 0: up to the first NUL
     EXPECT_STREQ("ab", port.lines[0].text);
-}
 
-TEST_F(ScreenRing, ThirtyFiveLinesWrapToLineZeroWhichIsErased)
-{
     AppendText(&port, "old", 0);
     for (int i = 0; i < 34; i++)
         AppendText(&port, "\n", 1);
@@ -84,10 +81,7 @@ TEST_F(ScreenRing, ThirtyFiveLinesWrapToLineZeroWhichIsErased)
     EXPECT_STREQ("", port.lines[0].text);
     EXPECT_EQ(1, port.lines[0].dirty);
     EXPECT_STREQ("last", port.lines[34].text);
-}
 
-TEST_F(ScreenRing, EveryEscapedByteReadsAsItsHexValue)
-{
     for (int value = 0; value < 256; value++) {
         if (value == '\n' || value == '\r' || (value >= 0x20 && value <= 0x80))
             continue;
