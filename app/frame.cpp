@@ -1,7 +1,7 @@
 #include "app/frame.h"
 
-#include "app/commands.h"
 #include "app/message_box.h"
+#include "app/resource.h"
 #include "app/state.h"
 #include "dialogs/dialogs.h"
 #include "port/poll.h"
@@ -10,8 +10,9 @@
 
 #include <stdio.h>
 
-#define FRAME_CLASS "VantFrame"
-#define PORT_CLASS "VantDraw"
+// Period 0 asks for the shortest the system gives (10 ms on NT and under Wine).
+#define POLL_TIMER_ID 0
+#define POLL_PERIOD_MS 0
 #define ABOUT_VERSION "2.0"
 #define ABOUT_NOTICE "A test terminal for multi-port serial adapters."
 
@@ -28,7 +29,7 @@ static void RegisterWindowClasses(HINSTANCE instance)
     frameClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_VANT_ICON));
     frameClass.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
     frameClass.hbrBackground = (HBRUSH)(COLOR_APPWORKSPACE + 1);
-    frameClass.lpszClassName = FRAME_CLASS;
+    frameClass.lpszClassName = VANT_FRAME_CLASS;
     RegisterClassA(&frameClass);
 
     WNDCLASSA portClass;
@@ -41,7 +42,7 @@ static void RegisterWindowClasses(HINSTANCE instance)
     portClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_VANT_ICON));
     portClass.hCursor = LoadCursorA(nullptr, (LPCSTR)IDC_ARROW);
     portClass.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
-    portClass.lpszClassName = PORT_CLASS;
+    portClass.lpszClassName = VANT_PORT_CLASS;
     RegisterClassA(&portClass);
 }
 
@@ -50,13 +51,13 @@ HACCEL StartApplication(HINSTANCE instance, int show)
     AppInstance = instance;
     LayoutLampRows();
     RegisterWindowClasses(instance);
-    AppMenu = LoadMenuA(instance, "VANTAPMENU");
-    WindowMenu = GetSubMenu(AppMenu, 0);
-    HACCEL accelerators = LoadAcceleratorsA(instance, "VantAccel");
+    AppMenu = LoadMenuA(instance, RESOURCE_NAME(VANT_MENU));
+    WindowMenu = GetSubMenu(AppMenu, MENU_PORT_POSITION);
+    HACCEL accelerators = LoadAcceleratorsA(instance, RESOURCE_NAME(VANT_ACCELERATORS));
     DeterminePlatform();
-    FrameWindow = CreateWindowExA(0, FRAME_CLASS, "Tarnwick", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, AppMenu,
-                                  instance, nullptr);
+    FrameWindow = CreateWindowExA(0, VANT_FRAME_CLASS, "Tarnwick", WS_OVERLAPPEDWINDOW,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  nullptr, AppMenu, instance, nullptr);
     ShowWindow(FrameWindow, show);
     UpdateWindow(FrameWindow);
     return accelerators;
@@ -81,15 +82,15 @@ int RunMessageLoop(HACCEL accelerators)
 static LRESULT CreateFrame(HWND window)
 {
     FrameWindow = window;
-    EnableMenuItem(AppMenu, 1, MF_BYPOSITION | MF_DISABLED);
-    EnableMenuItem(AppMenu, 2, MF_BYPOSITION | MF_DISABLED);
+    EnableMenuItem(AppMenu, MENU_SETTINGS_POSITION, MF_BYPOSITION | MF_DISABLED);
+    EnableMenuItem(AppMenu, MENU_WINDOW_POSITION, MF_BYPOSITION | MF_DISABLED);
 
     CLIENTCREATESTRUCT client;
     client.hWindowMenu = WindowMenu;
     client.idFirstChild = CMD_WINDOW_LIST_FIRST;
     MdiClient = CreateWindowExA(0, "MDICLIENT", nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0,
                                 0, 0, 0, window, nullptr, AppInstance, &client);
-    SetTimer(window, 0, 0, nullptr);
+    SetTimer(window, POLL_TIMER_ID, POLL_PERIOD_MS, nullptr);
     return 0;
 }
 

@@ -2,7 +2,7 @@
 #include "dialogs/dialog_controls.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/line_settings.h"
-#include "port/device.h"
+#include "port/line_control.h"
 #include "port/port_record.h"
 #include "port/transfer.h"
 
@@ -19,21 +19,21 @@ static void CheckIf(HWND dialog, int control, DWORD on)
     CheckDlgButton(dialog, control, on ? BST_CHECKED : BST_UNCHECKED);
 }
 
-static void ReadDeviceSettings(PortRecord* port)
-{
-    DCB dcb = port->dcb;
-    if (Device.GetCommState(port->device, &dcb))
-        port->dcb = dcb;
-    else
-        ReportCommError("Error from GetCommState:", (int)GetLastError(), nullptr, 0);
-}
-
+// The read's box runs a message loop in which the port's window may be
+// closed; the dialog then ends as Cancel would, touching nothing of the record.
 void FillComSettings(HWND dialog)
 {
     PortRecord* port = SettingsTargetPort;
     if (!port)
         return;
-    ReadDeviceSettings(port);
+    RecordWatch watch;
+    WatchRecord(&watch, port);
+    ReadLineSettings(port);
+    UnwatchRecord(&watch);
+    if (watch.closed) {
+        EndDialog(dialog, 0);
+        return;
+    }
     const DCB& dcb = port->dcb;
     FillBaudList(dialog, BaudRateIndex(dcb.BaudRate));
     FillLineLists(dialog, dcb.ByteSize == 7 ? 0 : 1, dcb.Parity, dcb.StopBits, dcb.fRtsControl,
@@ -49,14 +49,8 @@ static void ApplyComSettings(HWND dialog)
     PortRecord* port = SettingsTargetPort;
     if (!port)
         return;
-    // The "ByteSize = %d" box runs a message loop; the dialog is modal over
-    // the port's window, so the record stays alive meanwhile.
-    ApplyLineSettings(dialog, port, 1);
-    if (Device.SetCommState(port->device, &port->dcb) != TRUE) {
-        DWORD code = GetLastError();
-        if (code)
-            ReportCommError("Error from SetCommState:", (int)code, nullptr, 0);
-    }
+    if (ApplyLineSettings(dialog, port, 1) == 0)
+        WriteLineSettings(port);
 }
 
 static void OnComSettingsCommand(HWND dialog, WPARAM wParam)

@@ -6,9 +6,6 @@
 
 #include <stdio.h>
 
-const DWORD BaudRateList[16] = {300,   600,   1200,  2400,   3600,   4800,   7200,   9600,
-                                19200, 38400, 57600, 115200, 230400, 460800, 921600, 0};
-
 static LRESULT SelectedIndex(HWND dialog, int control)
 {
     return SendDlgItemMessageA(dialog, control, CB_GETCURSEL, 0, 0);
@@ -36,26 +33,33 @@ static void ApplyBaudRate(HWND dialog, DCB& dcb)
         dcb.BaudRate = (DWORD)value;
 }
 
-static void ApplyByteSize(HWND dialog, DCB& dcb, int byteSizeBox)
+// The box runs a message loop in which the port's window may be closed and
+// its record deleted: returns 1 then.
+static int ApplyByteSize(HWND dialog, PortRecord* port, int byteSizeBox)
 {
     long value;
     if (!ReadLeadingNumber(dialog, IDC_DATA_BITS, 0, &value))
-        return;
-    dcb.ByteSize = (BYTE)value;
-    if (byteSizeBox) {
-        char text[32];
-        snprintf(text, sizeof text, "ByteSize = %d", (int)dcb.ByteSize);
-        ShowMessageBox(dialog, text, nullptr, MB_OK);
-    }
+        return 0;
+    port->dcb.ByteSize = (BYTE)value;
+    if (!byteSizeBox)
+        return 0;
+    char text[32];
+    snprintf(text, sizeof text, "ByteSize = %d", (int)port->dcb.ByteSize);
+    RecordWatch watch;
+    WatchRecord(&watch, port);
+    ShowMessageBox(dialog, text, nullptr, MB_OK);
+    UnwatchRecord(&watch);
+    return watch.closed;
 }
 
-void ApplyLineSettings(HWND dialog, PortRecord* port, int byteSizeBox)
+int ApplyLineSettings(HWND dialog, PortRecord* port, int byteSizeBox)
 {
     if (!port)
-        return;
+        return 1;
     DCB& dcb = port->dcb;
     ApplyBaudRate(dialog, dcb);
-    ApplyByteSize(dialog, dcb, byteSizeBox);
+    if (ApplyByteSize(dialog, port, byteSizeBox))
+        return 1;
     // A list without a selection reports -1, which becomes 255 here and 3 in
     // the two-bit fields below.
     dcb.StopBits = (BYTE)SelectedIndex(dialog, IDC_STOP_BITS);
@@ -73,4 +77,5 @@ void ApplyLineSettings(HWND dialog, PortRecord* port, int byteSizeBox)
     dcb.fInX = CheckBit(dialog, IDC_RX_XONXOFF);
     dcb.fOutxCtsFlow = CheckBit(dialog, IDC_CTS_FLOW);
     dcb.fOutxDsrFlow = CheckBit(dialog, IDC_DSR_FLOW);
+    return 0;
 }

@@ -1,8 +1,8 @@
-#include "app/commands.h"
 #include "app/message_box.h"
+#include "app/resource.h"
 #include "app/state.h"
 #include "dialogs/dialogs.h"
-#include "port/device.h"
+#include "port/line_control.h"
 #include "port/loopback.h"
 #include "port/port_record.h"
 #include "port/status.h"
@@ -35,11 +35,16 @@ struct SignalStep {
     DWORD errorBit;
 };
 
+// The plug wires RTS to CTS, and DTR to DSR and CD. CD is checked only in the
+// steps where DTR and RTS agree, so a plug that feeds CD from RTS passes too.
+#define CTS_DSR (MS_CTS_ON | MS_DSR_ON)
+#define CTS_DSR_CD (MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON)
+
 static const SignalStep SignalSteps[4] = {
-    {CLRDTR, CLRRTS, 0xB0, 0x00, 0x01},
-    {CLRDTR, SETRTS, 0x30, 0x10, 0x02},
-    {SETDTR, CLRRTS, 0x30, 0x20, 0x04},
-    {SETDTR, SETRTS, 0xB0, 0xB0, 0x08},
+    {CLRDTR, CLRRTS, CTS_DSR_CD, 0, 0x01},
+    {CLRDTR, SETRTS, CTS_DSR, MS_CTS_ON, 0x02},
+    {SETDTR, CLRRTS, CTS_DSR, MS_DSR_ON, 0x04},
+    {SETDTR, SETRTS, CTS_DSR_CD, CTS_DSR_CD, 0x08},
 };
 
 // The state of one run of the test.
@@ -85,52 +90,38 @@ static void TakeOutOfInternalLoop(PortRecord* port)
     port->outputSignals &= ~SIGNAL_LOOP;
 }
 
-static void StopTransfers(PortRecord* port)
-{
-    Device.PurgeComm(port->device, PURGE_TXABORT);
-    Device.PurgeComm(port->device, PURGE_RXABORT);
-}
-
 // With handshake or toggle control the driver would fight the test for DTR and RTS.
 static void TakeOverHandshakeLines(LoopbackRun* run)
 {
-    Device.GetCommState(run->port->device, &run->saved);
+    GetDeviceSettings(run->port, &run->saved);
     DWORD flags = DcbFlags(run->saved);
     if (!(flags & DCB_DTR_HANDSHAKE_BIT) && !(flags & DCB_RTS_HANDSHAKE_BIT))
         return;
     // Starting from the saved copy keeps a failed re-read from applying junk.
     run->working = run->saved;
-    Device.GetCommState(run->port->device, &run->working);
+    GetDeviceSettings(run->port, &run->working);
     run->settingsChanged = 1;
     run->working.fRtsControl = RTS_CONTROL_DISABLE;
     run->working.fDtrControl = DTR_CONTROL_DISABLE;
-    Device.SetCommState(run->port->device, &run->working);
+    SetDeviceSettings(run->port, &run->working);
 }
 
 static void RestoreHandshakeLines(LoopbackRun* run)
 {
     if (run->settingsChanged)
-        Device.SetCommState(run->port->device, &run->saved);
-}
-
-static DWORD ReadModemInputs(PortRecord* port)
-{
-    DWORD status = 0;
-    // An unreadable status counts as every input off.
-    if (!Device.GetCommModemStatus(port->device, &status))
-        status = 0;
-    return status;
+        SetDeviceSettings(run->port, &run->saved);
 }
 
 static void RunSignalStep(LoopbackRun* run, int index)
 {
     const SignalStep& step = SignalSteps[index];
     PortRecord* port = run->port;
-    Device.EscapeCommFunction(port->device, step.dtrFunction);
-    Device.EscapeCommFunction(port->device, step.rtsFunction);
+    DriveLine(port, step.dtrFunction);
+    DriveLine(port, step.rtsFunction);
     port->outputSignals = (unsigned short)((step.dtrFunction == SETDTR ? SIGNAL_DTR : 0) |
                                            (step.rtsFunction == SETRTS ? SIGNAL_RTS : 0));
-    Device.Sleep(LOOPBACK_WAIT_MS);
+    SettleLine(LOOPBACK_WAIT_MS);
+    // An unreadable status counts as every input off.
     DWORD status = ReadModemInputs(port);
     if ((status & step.statusMask) != step.expected)
         run->errorBits |= step.errorBit;
@@ -153,7 +144,7 @@ static int RunDataEcho(LoopbackRun* run)
     WritePort(run->port, text, LOOPBACK_TEXT_LENGTH);
     if (run->watch.closed)
         return 0;
-    Device.Sleep(LOOPBACK_WAIT_MS);
+    SettleLine(LOOPBACK_WAIT_MS);
     QueueCounts counts = {0, 0};
     PollLineStatus(run->port, &counts);
     if (run->watch.closed)
@@ -196,8 +187,8 @@ static void RunLoopbackSteps(LoopbackRun* run)
         return;
     port->testInProgress = 1;
     TakeOutOfInternalLoop(port);
-    StopTransfers(port);
-    Device.Sleep(LOOPBACK_WAIT_MS);
+    AbortDeviceTransfers(port);
+    SettleLine(LOOPBACK_WAIT_MS);
     TakeOverHandshakeLines(run);
     RunSignalSteps(run);
     if (!RunDataEcho(run))

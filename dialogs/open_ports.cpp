@@ -3,7 +3,7 @@
 #include "dialogs/dialog_controls.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/line_settings.h"
-#include "port/device.h"
+#include "port/line_control.h"
 #include "port/port_record.h"
 #include "port/transfer.h"
 
@@ -37,7 +37,7 @@ static void InitOpenPorts(HWND dialog)
 static HWND CreatePortWindow()
 {
     MDICREATESTRUCTA create = {};
-    create.szClass = "VantDraw";
+    create.szClass = VANT_PORT_CLASS;
     create.szTitle = "ComX";
     create.hOwner = AppInstance;
     create.x = CW_USEDEFAULT;
@@ -49,21 +49,16 @@ static HWND CreatePortWindow()
     return (HWND)SendMessageA(MdiClient, WM_MDICREATE, 0, (LPARAM)&create);
 }
 
-static void ApplyDialogSettings(HWND dialog, PortRecord* port)
+// A failed read leaves the DCB as it was: a new record's is zeroed with its
+// length set. Returns 1 when the record was deleted inside the read's box.
+static int ApplyDialogSettings(HWND dialog, PortRecord* port, const RecordWatch& watch)
 {
-    DCB dcb = port->dcb;
-    if (Device.GetCommState(port->device, &dcb)) {
-        port->dcb = dcb;
-    } else {
-        // Left as it was: a new record's DCB is zeroed with its length set.
-        ReportCommError("Error from GetCommState:", (int)GetLastError(), nullptr, 0);
-    }
+    ReadLineSettings(port);
+    if (watch.closed)
+        return 1;
     ApplyLineSettings(dialog, port);
-    if (Device.SetCommState(port->device, &port->dcb) != TRUE) {
-        DWORD code = GetLastError();
-        if (code)
-            ReportCommError("Error from SetCommState:", (int)code, nullptr, 0);
-    }
+    WriteLineSettings(port);
+    return watch.closed;
 }
 
 // Opens one port of the run and gives it a window. Returns 1 when the run
@@ -83,8 +78,8 @@ static int OpenOnePort(HWND dialog, int number)
         ShowMessageBox(GetFocus(), "Port failed to open.", nullptr, MB_OK);
         return 0;
     }
-    EnableMenuItem(AppMenu, 1, MF_BYPOSITION | MF_ENABLED);
-    EnableMenuItem(AppMenu, 2, MF_BYPOSITION | MF_ENABLED);
+    EnableMenuItem(AppMenu, MENU_SETTINGS_POSITION, MF_BYPOSITION | MF_ENABLED);
+    EnableMenuItem(AppMenu, MENU_WINDOW_POSITION, MF_BYPOSITION | MF_ENABLED);
 
     // The window takes the record over and frees it when it is destroyed,
     // which may happen inside any box shown from here on.
@@ -100,12 +95,15 @@ static int OpenOnePort(HWND dialog, int number)
         ShowMessageBox(GetFocus(), "Port No Open.", "", MB_OK);
         return 1;
     }
-    if (!watch.closed) {
+    // A window closed already, or inside a settings box, means the program
+    // is closing its ports (a log-off or Close): the run stops there.
+    int gone = watch.closed;
+    if (!gone) {
         SettingsTargetPort = port;
-        ApplyDialogSettings(dialog, port);
+        gone = ApplyDialogSettings(dialog, port, watch);
     }
     UnwatchRecord(&watch);
-    return 0;
+    return gone;
 }
 
 static void OpenPortRun(HWND dialog)

@@ -17,6 +17,9 @@ static const char PatternAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNO
 #define PATTERN_LIMIT 5000
 #define PATTERN_FIRST_WIDTH 5
 #define PATTERN_LAST_WIDTH 46
+// One round of widths 5 to 46 is 1,155 bytes; the pattern stops at the end
+// of the first round that ends past this, so it holds exactly one round.
+#define PATTERN_ROUNDS_PAST 700
 
 // Set while a poll runs. A box shown during the poll runs a message loop
 // that keeps delivering timer ticks; those must not start a second walk.
@@ -33,7 +36,7 @@ void BuildTestPattern()
             width++;
         } else {
             width = PATTERN_FIRST_WIDTH;
-            if (pos > 700)
+            if (pos > PATTERN_ROUNDS_PAST)
                 width = 0;
         }
         TestPattern[pos++] = '\r';
@@ -52,7 +55,7 @@ static void DrainInput(PortRecord* port, DWORD queued, RecordWatch* watch)
         DWORD wanted = remaining < RECEIVE_BUFFER_SIZE ? remaining : RECEIVE_BUFFER_SIZE;
         remaining -= wanted;
         DWORD count = 0;
-        int failed = ReadPort(port, port->receiveBuffer, wanted, &count);
+        int failed = PollReadPort(port, port->receiveBuffer, wanted, &count);
         if (watch->closed)
             return;
         if (failed) {
@@ -79,7 +82,7 @@ static void ServiceWatchedPort(PortRecord* port, RecordWatch* watch)
     if (TestDataOn && counts.outQueue == 0 && !WriteOutstanding(port)) {
         if (TestPatternLength == 0)
             BuildTestPattern();
-        WritePort(port, TestPattern, (DWORD)TestPatternLength);
+        PollWritePort(port, TestPattern, (DWORD)TestPatternLength);
         if (watch->closed)
             return;
     }

@@ -16,6 +16,16 @@
 #define SIGNAL_RTS 0x02
 #define SIGNAL_LOOP 0x04
 
+// The calls the poll repeats at every tick. A device that keeps failing one
+// of them shows its box once per run of the same error on a port; the run
+// ends when the call succeeds or fails with another code.
+#define FAILING_WRITE 0x1
+#define FAILING_WRITE_RESULT 0x2
+#define FAILING_READ 0x4
+#define FAILING_READ_RESULT 0x8
+#define FAILING_MODEM_STATUS 0x10
+#define FAILING_SITE_COUNT 5
+
 struct ScreenLine {
     char text[82];
     unsigned char dirty;
@@ -74,11 +84,10 @@ class PortRecord
     // Requests kept for reuse by the next read and write (transfer layer).
     IoRequest* keptRead;
     IoRequest* keptWrite;
-    // Set while GetCommModemStatus keeps failing, so its box is shown once.
-    int modemStatusFailing;
-    // Transfer calls whose failure run has had its box (FAILING_* bits of
-    // port/transfer.cpp); a success of the same call clears its bit.
+    // Calls of the poll whose failure run has had its box (FAILING_* bits),
+    // with the error code that started each run.
     unsigned failingSites;
+    int failingCodes[FAILING_SITE_COUNT];
 };
 
 extern PortRecord* PortListHead;

@@ -55,16 +55,14 @@ int PollModemStatus(PortRecord* port)
     if (Device.GetCommModemStatus(port->device, &status)) {
         port->inputSignals =
             (unsigned short)(status & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON));
-        port->modemStatusFailing = 0;
+        EndFailureRun(port, FAILING_MODEM_STATUS);
         return 0;
     }
     DWORD code = GetLastError();
     // Inputs that could not be read show dark, and a failure that lasts is
     // reported once, not at every poll.
     port->inputSignals = 0;
-    if (port->modemStatusFailing)
-        return 0;
-    port->modemStatusFailing = 1;
-    ReportCommError("GetCommModemStatus Error:", (int)code, nullptr, 0);
+    if (StartsFailureRun(port, FAILING_MODEM_STATUS, (int)code))
+        ReportCommError("GetCommModemStatus Error:", (int)code, nullptr, 0);
     return 0;
 }

@@ -13,14 +13,10 @@
 // memory up for lost.
 #define SETTLE_WAIT_MS 1000
 
-// A device that keeps failing would raise the same box at every poll. Each of
-// these calls shows its box once per run of failures on a port; the run ends
-// when the same call succeeds there. Time-outs are not runs: each request
-// that waits in vain is reported.
-#define FAILING_WRITE 0x1
-#define FAILING_WRITE_RESULT 0x2
-#define FAILING_READ 0x4
-#define FAILING_READ_RESULT 0x8
+// A device that keeps failing would raise the same box at every poll, so the
+// poll's transfers show a box once per run of failures (FAILING_* of the
+// record); a typed key, a command or the loopback test gets a box per call.
+// Time-outs are not runs: each request that waits in vain is reported.
 
 // Room of the request each port keeps for its reads: a whole receive chunk.
 #define CACHED_READ_BYTES RECEIVE_BUFFER_SIZE
@@ -196,24 +192,36 @@ void ReportCommError(const char* prefix, int code, const char* secondText, int s
     ShowMessageBox(FrameWindow, text, nullptr, MB_ICONQUESTION);
 }
 
-// Answers whether this failure starts a run, and marks the run begun.
-static bool StartsFailureRun(PortRecord* port, unsigned site)
+static int SiteIndex(unsigned site)
 {
-    if (port->failingSites & site)
-        return false;
+    int index = 0;
+    while (site > 1) {
+        site >>= 1;
+        index++;
+    }
+    return index;
+}
+
+int StartsFailureRun(PortRecord* port, unsigned site, int code)
+{
+    int index = SiteIndex(site);
+    if ((port->failingSites & site) && port->failingCodes[index] == code)
+        return 0;
     port->failingSites |= site;
-    return true;
+    port->failingCodes[index] = code;
+    return 1;
 }
 
-static void EndFailureRun(PortRecord* port, unsigned site)
+void EndFailureRun(PortRecord* port, unsigned sites)
 {
-    port->failingSites &= ~site;
+    port->failingSites &= ~sites;
 }
 
-static void ReportFailure(PortRecord* port, unsigned site, const char* prefix, int code,
+// `polled`: the poll's own repeated call, whose lasting failure shows once.
+static void ReportFailure(PortRecord* port, int polled, unsigned site, const char* prefix, int code,
                           const char* secondText, int secondCode)
 {
-    if (StartsFailureRun(port, site))
+    if (!polled || StartsFailureRun(port, site, code))
         ReportCommError(prefix, code, secondText, secondCode);
 }
 
@@ -288,7 +296,7 @@ static const char* FinishPendingWrite(PortRecord* port, int* code, unsigned* sit
     return "Error Comout GetOverLappedResult:";
 }
 
-int WritePort(PortRecord* port, const void* data, DWORD length)
+static int WriteFrom(PortRecord* port, const void* data, DWORD length, int polled)
 {
     if (length == 0)
         length = (DWORD)strlen((const char*)data);
@@ -297,7 +305,7 @@ int WritePort(PortRecord* port, const void* data, DWORD length)
         int code = 0;
         unsigned site = 0;
         const char* failure = FinishPendingWrite(port, &code, &site);
-        if (failure && (site == 0 || StartsFailureRun(port, site))) {
+        if (failure && (site == 0 || !polled || StartsFailureRun(port, site, code))) {
             // The box runs a message loop that may close this port.
             RecordWatch watch;
             WatchRecord(&watch, port);
@@ -309,7 +317,8 @@ int WritePort(PortRecord* port, const void* data, DWORD length)
     }
     IoRequest* request = TakeRequest(&port->keptWrite, &port->writeBlock, length, 1);
     if (!request) {
-        ReportFailure(port, FAILING_WRITE, "Com Write Error:", (int)GetLastError(), nullptr, 0);
+        ReportFailure(port, polled, FAILING_WRITE, "Com Write Error:", (int)GetLastError(), nullptr,
+                      0);
         return 0;
     }
     memcpy(request->bytes, data, length);
@@ -322,7 +331,7 @@ int WritePort(PortRecord* port, const void* data, DWORD length)
     DWORD code = GetLastError();
     if (code != ERROR_IO_PENDING) {
         ReturnRequest(request);
-        ReportFailure(port, FAILING_WRITE, "Com Write Error:", (int)code, nullptr, 0);
+        ReportFailure(port, polled, FAILING_WRITE, "Com Write Error:", (int)code, nullptr, 0);
         return 0;
     }
     EndFailureRun(port, FAILING_WRITE);
@@ -333,6 +342,16 @@ int WritePort(PortRecord* port, const void* data, DWORD length)
     port->pendingWrite = request;
     port->writePending = 1;
     return 0;
+}
+
+int WritePort(PortRecord* port, const void* data, DWORD length)
+{
+    return WriteFrom(port, data, length, 0);
+}
+
+int PollWritePort(PortRecord* port, const void* data, DWORD length)
+{
+    return WriteFrom(port, data, length, 1);
 }
 
 int WriteOutstanding(PortRecord* port)
@@ -349,12 +368,12 @@ static void DeliverRead(IoRequest* request, void* buffer, DWORD got, DWORD* coun
     *count = got;
 }
 
-int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count)
+static int ReadFrom(PortRecord* port, void* buffer, DWORD wanted, DWORD* count, int polled)
 {
     ReapAbandonedRequests(port);
     IoRequest* request = TakeRequest(&port->keptRead, &port->readBlock, wanted, CACHED_READ_BYTES);
     if (!request) {
-        ReportFailure(port, FAILING_READ, "Error On Read!:", (int)GetLastError(),
+        ReportFailure(port, polled, FAILING_READ, "Error On Read!:", (int)GetLastError(),
                       ",Wanted:", (int)wanted);
         return 1;
     }
@@ -370,7 +389,8 @@ int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count)
     DWORD code = GetLastError();
     if (code != ERROR_IO_PENDING) {
         ReturnRequest(request);
-        ReportFailure(port, FAILING_READ, "Error On Read!:", (int)code, ",Wanted:", (int)wanted);
+        ReportFailure(port, polled, FAILING_READ, "Error On Read!:", (int)code,
+                      ",Wanted:", (int)wanted);
         return 1;
     }
     EndFailureRun(port, FAILING_READ);
@@ -388,8 +408,8 @@ int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count)
             ReportCommError("Timeout Comin GetOverLappedResult:", (int)code, nullptr, 0);
         } else {
             ReturnRequest(request);
-            ReportFailure(port, FAILING_READ_RESULT, "Error Comin GetOverLappedResult:", (int)code,
-                          nullptr, 0);
+            ReportFailure(port, polled, FAILING_READ_RESULT,
+                          "Error Comin GetOverLappedResult:", (int)code, nullptr, 0);
         }
         return 1;
     }
@@ -401,4 +421,14 @@ int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count)
     DWORD delivered = *count;
     ReportCommError("ComRead Bytes, got:", (int)delivered, ",Wanted:", (int)wanted);
     return delivered > 0 ? 0 : 1;
+}
+
+int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count)
+{
+    return ReadFrom(port, buffer, wanted, count, 0);
+}
+
+int PollReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count)
+{
+    return ReadFrom(port, buffer, wanted, count, 1);
 }

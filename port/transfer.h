@@ -10,6 +10,16 @@ class PortRecord;
 int OpenPort(PortRecord* port, const char* name);
 int WritePort(PortRecord* port, const void* data, DWORD length);
 int ReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count);
+// The poll's own transfers: a failure that lasts shows its box once per run
+// of the same error code, not at every poll.
+int PollWritePort(PortRecord* port, const void* data, DWORD length);
+int PollReadPort(PortRecord* port, void* buffer, DWORD wanted, DWORD* count);
+
+// Failure runs of the poll's calls (FAILING_* of the record): whether this
+// failure starts a run (and so shows its box), and the end of runs.
+int StartsFailureRun(PortRecord* port, unsigned site, int code);
+void EndFailureRun(PortRecord* port, unsigned sites);
+
 void ReportCommError(const char* prefix, int code, const char* secondText, int secondCode);
 
 // Whether the last write of the port is still with the device. A device

@@ -4,22 +4,10 @@
 
 #include <string.h>
 
-const char* const SignalRowLabels[LAMP_COUNT + 1] = {"CTS", "DSR", "CD",   "RI",
-                                                     "RTS", "DTR", "LOOP", ""};
-const char* const HoldRowLabels[LAMP_COUNT + 1] = {"CTS",   "DSR", "CD",   "XOFFH",
-                                                   "XOFFS", "EOF", "TXIM", ""};
 int SignalLampX[LAMP_COUNT];
 int SignalLampWidth[LAMP_COUNT];
 int HoldLampX[LAMP_COUNT];
 int HoldLampWidth[LAMP_COUNT];
-
-#define LAMP_TOP 1
-#define LAMP_BOTTOM 17
-#define LAMP_CHAR_WIDTH 10
-#define LIT_SIGNAL_COLOUR RGB(128, 255, 128)
-#define HOLD_COLOUR RGB(128, 128, 255)
-#define TEXT_LEFT 10
-#define TEXT_RIGHT 1600
 
 // Which word and bit light each SignalRow lamp, in painting order.
 static const unsigned short SignalLampBits[LAMP_COUNT] = {
@@ -28,21 +16,8 @@ static const int SignalLampIsOutput[LAMP_COUNT] = {0, 0, 0, 0, 1, 1, 1};
 
 void LayoutLampRows()
 {
-    int x = 5;
-    for (int i = 0; SignalRowLabels[i][0]; i++) {
-        SignalLampX[i] = x;
-        SignalLampWidth[i] = LAMP_CHAR_WIDTH * (int)strlen(SignalRowLabels[i]);
-        x += SignalLampWidth[i] + 2;
-        // A wider gap between the inputs and the outputs.
-        if (i == 3 || i == 6)
-            x += 5;
-    }
-    x = 60;
-    for (int i = 0; HoldRowLabels[i][0]; i++) {
-        HoldLampX[i] = x;
-        HoldLampWidth[i] = LAMP_CHAR_WIDTH * (int)strlen(HoldRowLabels[i]);
-        x += HoldLampWidth[i] + 2;
-    }
+    LayoutLampRow(SignalRowLabels, 1, SignalLampX, SignalLampWidth);
+    LayoutLampRow(HoldRowLabels, 0, HoldLampX, HoldLampWidth);
 }
 
 static RECT LampBox(int left, int width)
@@ -129,7 +104,7 @@ static void PaintSignalRow(HDC surface, PortRecord* port)
     port->paintedInputSignals = port->inputSignals;
     port->paintedOutputSignals = port->outputSignals;
     for (int i = 0; i < LAMP_COUNT; i++) {
-        if (i == 6 && port->signalLampCount < 7)
+        if (i == LAMP_LOOP && port->signalLampCount < LAMP_COUNT)
             break;
         unsigned short word = SignalLampIsOutput[i] ? port->outputSignals : port->inputSignals;
         PaintSignalLamp(surface, (word & SignalLampBits[i]) != 0, i);
@@ -150,12 +125,12 @@ static void PaintHoldRow(HDC surface, PortRecord* port)
 
 static int RowTop(int row)
 {
-    return TEXT_ROW_HEIGHT * row + 4;
+    return TEXT_ROW_HEIGHT * row + TEXT_ROW_DROP;
 }
 
 static RECT RowBand(int row)
 {
-    RECT band = {TEXT_LEFT, RowTop(row), TEXT_RIGHT, RowTop(row) + 14};
+    RECT band = {TEXT_LEFT, RowTop(row), TEXT_RIGHT, RowTop(row) + TEXT_ROW_HEIGHT};
     return band;
 }
 
@@ -255,7 +230,7 @@ static ScreenLine* RowLine(PortRecord* port, int rows, int row)
 static void PaintRowRun(const RowSurface& surface, PortRecord* port, int rows, int top, int bottom,
                         bool ownBandOnly)
 {
-    int fillBottom = RowTop(bottom) + 14;
+    int fillBottom = RowTop(bottom) + TEXT_ROW_HEIGHT;
     if (bottom == rows && port->clientHeight > fillBottom)
         fillBottom = port->clientHeight;
     Rectangle(surface.dc, TEXT_LEFT, RowTop(top), TEXT_RIGHT, fillBottom);
@@ -296,7 +271,7 @@ static void PaintTextRows(HDC surface, PortRecord* port, int rows, int forced)
 // moved.
 static bool ScrollRingRows(HDC surface, int first, int rows, int shift, unsigned char* repaint)
 {
-    RECT ring = {TEXT_LEFT, RowTop(first), TEXT_RIGHT, RowTop(rows) + 14};
+    RECT ring = {TEXT_LEFT, RowTop(first), TEXT_RIGHT, RowTop(rows) + TEXT_ROW_HEIGHT};
     HRGN uncopied = CreateRectRgn(0, 0, 0, 0);
     if (!uncopied)
         return false;

@@ -1,15 +1,11 @@
 // Lamp rows and text rows of a port window, painted incrementally.
 #pragma once
+#include "view/layout.h"
+
 #include <windows.h>
 
 class PortRecord;
 
-#define LAMP_COUNT 7
-#define HOLD_ROW_OFFSET 240
-#define TEXT_ROW_HEIGHT 14
-
-extern const char* const SignalRowLabels[LAMP_COUNT + 1];
-extern const char* const HoldRowLabels[LAMP_COUNT + 1];
 extern int SignalLampX[LAMP_COUNT];
 extern int SignalLampWidth[LAMP_COUNT];
 extern int HoldLampX[LAMP_COUNT];

@@ -1,20 +1,15 @@
 #include "view/port_window.h"
 
-#include "app/commands.h"
 #include "app/message_box.h"
+#include "app/resource.h"
 #include "app/state.h"
 #include "dialogs/dialogs.h"
-#include "port/device.h"
+#include "port/line_control.h"
 #include "port/loopback.h"
 #include "port/port_record.h"
 #include "port/transfer.h"
 #include "view/paint.h"
 #include "view/screen.h"
-
-#define LAMP_STRIP_HEIGHT 16
-#define LAMP_RTS 4
-#define LAMP_DTR 5
-#define LAMP_LOOP 6
 
 static PortRecord* RecordOf(HWND window)
 {
@@ -93,12 +88,6 @@ static void SendTypedCharacter(HWND window, WPARAM wParam)
     WritePort(port, &byte, 1);
 }
 
-static void EscapeWithMarker(PortRecord* port, DWORD function, const char* marker)
-{
-    Device.EscapeCommFunction(port->device, function);
-    AppendText(port, marker, 0);
-}
-
 static void RunPortCommand(HWND window, WPARAM wParam)
 {
     PortRecord* port = TakeRecord(window);
@@ -110,7 +99,8 @@ static void RunPortCommand(HWND window, WPARAM wParam)
         SendMessageA(FrameWindow, WM_CLOSE, 0, 0);
         break;
     case CMD_PORT_SETTINGS:
-        DialogBoxParamA(AppInstance, "SETTINGSDLGBOX", window, ComSettingsDlgProc, 0);
+        DialogBoxParamA(AppInstance, RESOURCE_NAME(VANT_SETTINGS_DIALOG), window,
+                        ComSettingsDlgProc, 0);
         break;
     case CMD_CLEAR_SCREEN:
         ClearScreen(port);
@@ -150,14 +140,7 @@ static void ToggleRts(PortRecord* port)
         ShowMessageBox(GetFocus(), "Can't override RTS when in handshake mode in NT!", "", MB_OK);
         return;
     }
-    Device.EscapeCommFunction(port->device, (port->outputSignals & SIGNAL_RTS) ? CLRRTS : SETRTS);
-    port->outputSignals ^= SIGNAL_RTS;
-}
-
-static void ToggleDtr(PortRecord* port)
-{
-    Device.EscapeCommFunction(port->device, (port->outputSignals & SIGNAL_DTR) ? CLRDTR : SETDTR);
-    port->outputSignals ^= SIGNAL_DTR;
+    ToggleOutput(port, SIGNAL_RTS);
 }
 
 static void PressLamp(PortRecord* port, int index)
@@ -167,7 +150,7 @@ static void PressLamp(PortRecord* port, int index)
         ToggleRts(port);
         break;
     case LAMP_DTR:
-        ToggleDtr(port);
+        ToggleOutput(port, SIGNAL_DTR);
         break;
     case LAMP_LOOP:
         SetLoopback(port, (port->outputSignals & SIGNAL_LOOP) ? 0 : 1);
