@@ -137,7 +137,7 @@ void FrameTest::TearDown()
 HWND CreatePortWindow()
 {
     const int any = CW_USEDEFAULT;
-    MDICREATESTRUCTA create = {"VantDraw", "ComX", AppInstance, any, any, any, any, 0, 0};
+    MDICREATESTRUCTA create = {VANT_PORT_CLASS, "ComX", AppInstance, any, any, any, any, 0, 0};
     return (HWND)SendMessageA(MdiClient, WM_MDICREATE, 0, (LPARAM)&create);
 }
 

@@ -1,8 +1,8 @@
 // What the test programs share: recorded boxes, the simulated adapter, the
 // running frame, a modal-dialog driver, the ring read back and pixel capture.
 #pragma once
-#include "app/commands.h"
 #include "app/frame.h"
+#include "app/resource.h"
 #include "app/state.h"
 #include "port/port_record.h"
 #include "port/transfer.h"

@@ -105,8 +105,8 @@ class Dialogs : public FrameTest
     HWND SettingsDialog(PortRecord* port)
     {
         SettingsTargetPort = port;
-        dialogs.push_back(
-            CreateDialogParamA(nullptr, "SETTINGSDLGBOX", port->window, ComSettingsDlgProc, 0));
+        dialogs.push_back(CreateDialogParamA(nullptr, RESOURCE_NAME(VANT_SETTINGS_DIALOG),
+                                             port->window, ComSettingsDlgProc, 0));
         return dialogs.back();
     }
     // From COM<from>, with a typed quantity if given, the rest as `adjust` sets it.

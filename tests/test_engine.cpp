@@ -381,8 +381,10 @@ TEST_F(Status, ModemInputsAndOneBoxPerRunOfFailuresPerPort)
         if (code == ERROR_BAD_COMMAND)
             PollModemStatus(p); // a success ends the run on this port only
     }
+    // Each port's first run, this port's second, then both with a new code.
     EXPECT_EQ((Texts{"GetCommModemStatus Error:22", "GetCommModemStatus Error:22",
-                     "GetCommModemStatus Error:22", "GetCommModemStatus Error:21"}),
+                     "GetCommModemStatus Error:22", "GetCommModemStatus Error:21",
+                     "GetCommModemStatus Error:21"}),
               boxes.All());
 }
 
@@ -448,7 +450,7 @@ class Poll : public SimTest
     }
     static bool LampLit(HWND w, int lamp)
     {
-        return PixelAt(w, SignalLampX[lamp] + 1, 14) == RGB(128, 255, 128);
+        return PixelAt(w, SignalLampX[lamp] + 1, 14) == LIT_SIGNAL_COLOUR;
     }
     HWND window = nullptr;
 };

@@ -8,8 +8,8 @@
 #include <stdio.h>
 #include <string.h>
 
-static const COLORREF Green = RGB(128, 255, 128), Grey = RGB(192, 192, 192),
-                      Blue = RGB(128, 128, 255), White = RGB(255, 255, 255), Black = 0;
+static const COLORREF Green = LIT_SIGNAL_COLOUR, Grey = DARK_LAMP_COLOUR, Blue = HOLD_COLOUR,
+                      White = RGB(255, 255, 255), Black = 0;
 
 class ScreenRing : public testing::Test
 {
@@ -138,9 +138,13 @@ class Paint : public ScreenRing
                 return false;
         return true;
     }
+    static int HoldEnd()
+    {
+        return HOLD_ROW_OFFSET + HoldLampX[LAMP_COUNT - 1] + HoldLampWidth[LAMP_COUNT - 1];
+    }
     static int RowTop(int row)
     {
-        return 14 * row + 4;
+        return TEXT_ROW_HEIGHT * row + TEXT_ROW_DROP;
     }
     void Write(const char* text)
     {
@@ -205,7 +209,7 @@ TEST_F(Paint, LampsLightFromTheirOwnBitsAndRepaintOnlyWhenChanged)
         ReleaseDC(port.window, dc);
     }
     RedrawPort(&port, 1);
-    EXPECT_TRUE(AllOf(port.window, White, 240, 1, 562, 17));
+    EXPECT_TRUE(AllOf(port.window, White, HOLD_ROW_OFFSET, 1, HoldEnd(), 17));
     const char* labels[] = {"cts", "dsr", "cd", "xoffh", "xoffs", "eof", "txim"};
     for (int bit = 0; bit < LAMP_COUNT; bit++) {
         DWORD word = 1u << bit;
@@ -213,14 +217,15 @@ TEST_F(Paint, LampsLightFromTheirOwnBitsAndRepaintOnlyWhenChanged)
         RedrawPort(&port, 0);
         EXPECT_EQ(word, port.paintedStatus.holdFlags);
         for (int other = 0; other < LAMP_COUNT; other++)
-            EXPECT_EQ(other == bit ? Blue : White, Fill(240 + HoldLampX[other])) << bit << other;
-        int left = 240 + HoldLampX[bit];
+            EXPECT_EQ(other == bit ? Blue : White, Fill(HOLD_ROW_OFFSET + HoldLampX[other]))
+                << bit << other;
+        int left = HOLD_ROW_OFFSET + HoldLampX[bit];
         EXPECT_TRUE(LabelReads(labels[bit], left, HoldLampWidth[bit])) << labels[bit];
     }
     memset(&port.lineStatus, 0, sizeof port.lineStatus);
     RedrawPort(&port, 0);
-    EXPECT_TRUE(AllOf(port.window, White, 240, 1, 562, 17));
-    EXPECT_EQ(Unpainted, PixelAt(port.window, 562, 9));
+    EXPECT_TRUE(AllOf(port.window, White, HOLD_ROW_OFFSET, 1, HoldEnd(), 17));
+    EXPECT_EQ(Unpainted, PixelAt(port.window, HoldEnd(), 9));
     RedrawPort(&port, 1);
     HDC dc = GetDC(port.window);
     RECT strip = {0, 0, 640, 18};

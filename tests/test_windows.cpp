@@ -66,7 +66,7 @@ TEST_F(Frame, ResourcesLoadAndCommandsReachTheirHandlers)
     EXPECT_STREQ("Tarnwick", title);
     EXPECT_EQ(AppMenu, GetMenu(FrameWindow));
     WNDCLASSA port;
-    ASSERT_TRUE(GetClassInfoA(GetModuleHandleA(nullptr), "VantDraw", &port));
+    ASSERT_TRUE(GetClassInfoA(GetModuleHandleA(nullptr), VANT_PORT_CLASS, &port));
     EXPECT_TRUE(port.hIcon);
     // Settings and Window are disabled, not grayed, until a port opens.
     EXPECT_TRUE(MenuState(1, MF_BYPOSITION, MF_DISABLED));
@@ -278,6 +278,8 @@ TEST_F(PortWindow, EscapeCommandsAndLampClicks)
     const char* inputs = "These are inputs, so cannot be controlled!";
     const char* handshake = "Can't override RTS when in handshake mode in NT!";
     const LONG NT = VER_PLATFORM_WIN32_NT, OTHER = VER_PLATFORM_WIN32_WINDOWS;
+    const int* X = SignalLampX;
+    const int rtsEnd = X[LAMP_RTS] + SignalLampWidth[LAMP_RTS];
     const struct {
         LONG platform;
         DWORD rtsControl;
@@ -287,24 +289,31 @@ TEST_F(PortWindow, EscapeCommandsAndLampClicks)
         const char* box;
         unsigned short outputs;
     } cases[] = {
-        {OTHER, RTS_CONTROL_ENABLE, 118, 5, WM_LBUTTONUP, {}, nullptr, 3}, // edges and gaps
-        {OTHER, RTS_CONTROL_ENABLE, 148, 5, WM_RBUTTONUP, {}, nullptr, 3},
-        {OTHER, RTS_CONTROL_ENABLE, 120, 16, WM_LBUTTONUP, {}, nullptr, 3},
-        {OTHER, RTS_CONTROL_ENABLE, 36, 5, WM_LBUTTONUP, {}, nullptr, 3},
-        {OTHER, RTS_CONTROL_ENABLE, 113, 5, WM_RBUTTONUP, {}, nullptr, 3},
-        {NT, RTS_CONTROL_ENABLE, 147, 5, WM_LBUTTONUP, {CLRRTS}, nullptr, SIGNAL_DTR},
-        {NT, RTS_CONTROL_ENABLE, 119, 15, WM_RBUTTONUP, {SETRTS}, nullptr, 3},
-        {NT, RTS_CONTROL_ENABLE, 160, 5, WM_LBUTTONUP, {CLRDTR}, nullptr, SIGNAL_RTS},
-        {NT, RTS_CONTROL_ENABLE, 160, 5, WM_LBUTTONUP, {SETDTR}, nullptr, 3},
-        {NT, RTS_CONTROL_ENABLE, 200, 5, WM_LBUTTONUP, {}, nullptr, 3 | SIGNAL_LOOP},
-        {NT, RTS_CONTROL_ENABLE, 200, 5, WM_LBUTTONUP, {}, nullptr, 3},
-        {NT, RTS_CONTROL_HANDSHAKE, 130, 5, WM_LBUTTONUP, {}, handshake, 3},
-        {NT, RTS_CONTROL_TOGGLE, 130, 5, WM_LBUTTONUP, {}, handshake, 3},
-        {OTHER, RTS_CONTROL_HANDSHAKE, 130, 5, WM_LBUTTONUP, {CLRRTS}, nullptr, SIGNAL_DTR},
-        {NT, RTS_CONTROL_ENABLE, 130, 5, WM_LBUTTONUP, {SETRTS}, nullptr, 3},
-        {NT, RTS_CONTROL_ENABLE, 20, 5, WM_LBUTTONUP, {}, inputs, 3},
-        {NT, RTS_CONTROL_ENABLE, 50, 5, WM_RBUTTONUP, {}, inputs, 3},
-        {NT, RTS_CONTROL_ENABLE, 100, 5, WM_LBUTTONUP, {}, inputs, 3},
+        {OTHER, RTS_CONTROL_ENABLE, X[4], 5, WM_LBUTTONUP, {}, nullptr, 3}, // edges and gaps
+        {OTHER, RTS_CONTROL_ENABLE, rtsEnd, 5, WM_RBUTTONUP, {}, nullptr, 3},
+        {OTHER, RTS_CONTROL_ENABLE, X[4] + 2, LAMP_STRIP_HEIGHT, WM_LBUTTONUP, {}, nullptr, 3},
+        {OTHER, RTS_CONTROL_ENABLE, X[1] - 1, 5, WM_LBUTTONUP, {}, nullptr, 3},
+        {OTHER, RTS_CONTROL_ENABLE, X[4] - 5, 5, WM_RBUTTONUP, {}, nullptr, 3},
+        {NT, RTS_CONTROL_ENABLE, rtsEnd - 1, 5, WM_LBUTTONUP, {CLRRTS}, nullptr, SIGNAL_DTR},
+        {NT,
+         RTS_CONTROL_ENABLE,
+         X[4] + 1,
+         LAMP_STRIP_HEIGHT - 1,
+         WM_RBUTTONUP,
+         {SETRTS},
+         nullptr,
+         3},
+        {NT, RTS_CONTROL_ENABLE, X[5] + 9, 5, WM_LBUTTONUP, {CLRDTR}, nullptr, SIGNAL_RTS},
+        {NT, RTS_CONTROL_ENABLE, X[5] + 9, 5, WM_LBUTTONUP, {SETDTR}, nullptr, 3},
+        {NT, RTS_CONTROL_ENABLE, X[6] + 9, 5, WM_LBUTTONUP, {}, nullptr, 3 | SIGNAL_LOOP},
+        {NT, RTS_CONTROL_ENABLE, X[6] + 9, 5, WM_LBUTTONUP, {}, nullptr, 3},
+        {NT, RTS_CONTROL_HANDSHAKE, X[4] + 9, 5, WM_LBUTTONUP, {}, handshake, 3},
+        {NT, RTS_CONTROL_TOGGLE, X[4] + 9, 5, WM_LBUTTONUP, {}, handshake, 3},
+        {OTHER, RTS_CONTROL_HANDSHAKE, X[4] + 9, 5, WM_LBUTTONUP, {CLRRTS}, nullptr, SIGNAL_DTR},
+        {NT, RTS_CONTROL_ENABLE, X[4] + 9, 5, WM_LBUTTONUP, {SETRTS}, nullptr, 3},
+        {NT, RTS_CONTROL_ENABLE, X[0] + 9, 5, WM_LBUTTONUP, {}, inputs, 3},
+        {NT, RTS_CONTROL_ENABLE, X[1] + 9, 5, WM_RBUTTONUP, {}, inputs, 3},
+        {NT, RTS_CONTROL_ENABLE, X[3] + 9, 5, WM_LBUTTONUP, {}, inputs, 3},
     };
     size_t escapes = Sim::Escapes(5).size();
     Sim::ClearFaults();
@@ -329,11 +338,11 @@ TEST_F(PortWindow, EscapeCommandsAndLampClicks)
     Sim::AddPort(6);
     Sim::SetLoopbackAnswer(6, FALSE); // without the driver's switch there is no LOOP lamp
     port = OpenWindow(6);
-    Click(200, 5);
+    Click(X[6] + 9, 5);
     EXPECT_EQ(3, port->outputSignals);
     // A port closed while its box is up is left alone.
     boxes.onBox = [](const ShownBox&) { SendMessageA(FrameWindow, WM_QUERYENDSESSION, 0, 0); };
-    Click(20, 5);
+    Click(X[0] + 9, 5);
     EXPECT_EQ(0, PortWindows());
     EXPECT_EQ(0, Sim::OpenHandles());
 }
