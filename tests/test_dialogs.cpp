@@ -217,18 +217,19 @@ TEST_F(Dialogs, OpenPortsDefaultsRunsAndFailures)
     want.fDtrControl = DTR_CONTROL_ENABLE;
     EXPECT_EQ(0, memcmp(&want, &dcb, sizeof dcb));
     EXPECT_EQ(SIGNAL_RTS | SIGNAL_DTR, port->outputSignals);
-    EXPECT_FALSE(GetMenuState(AppMenu, 1, MF_BYPOSITION) & MF_DISABLED);
-    EXPECT_FALSE(GetMenuState(AppMenu, 2, MF_BYPOSITION) & MF_DISABLED);
+    EXPECT_FALSE(GetMenuState(AppMenu, MENU_SETTINGS_POSITION, MF_BYPOSITION) & MF_DISABLED);
+    EXPECT_FALSE(GetMenuState(AppMenu, MENU_WINDOW_POSITION, MF_BYPOSITION) & MF_DISABLED);
 
     Fresh();
     Sim::AddPort(3);
     Sim::AddPort(5);
     std::vector<HWND> focus;
     boxes.onBox = [&](const ShownBox&) { focus.push_back(GetFocus()); };
-    EnableMenuItem(AppMenu, 1, MF_BYPOSITION | MF_DISABLED);
+    EnableMenuItem(AppMenu, MENU_SETTINGS_POSITION, MF_BYPOSITION | MF_DISABLED);
     RunOpenPorts(250, nullptr, [](HWND d) { Select(d, IDC_QUANTITY, 3); });
     EXPECT_EQ(Missing(250, 8), boxes.All());
-    EXPECT_TRUE(GetMenuState(AppMenu, 1, MF_BYPOSITION) & MF_DISABLED); // none opened
+    EXPECT_TRUE(GetMenuState(AppMenu, MENU_SETTINGS_POSITION, MF_BYPOSITION) &
+                MF_DISABLED); // none opened
     EXPECT_EQ("(null)", boxes.boxes[1].caption);
     EXPECT_EQ((UINT)MB_OK, boxes.boxes[1].style);
     EXPECT_EQ(focus[1], boxes.boxes[1].owner);
