@@ -302,6 +302,16 @@ HWND OpenPlainWindow(int height)
     return window;
 }
 
+void Cover(HWND window, COLORREF colour, int left, int top, int right, int bottom)
+{
+    HDC dc = GetDC(window);
+    RECT area = {left, top, right, bottom};
+    HBRUSH brush = CreateSolidBrush(colour);
+    FillRect(dc, &area, brush);
+    DeleteObject(brush);
+    ReleaseDC(window, dc);
+}
+
 COLORREF PixelAt(HWND window, int x, int y)
 {
     return Capture(window, x, y, x + 1, y + 1)[0];

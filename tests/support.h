@@ -89,6 +89,8 @@ std::string RingFault(const PortRecord* port);
 const COLORREF Unpainted = RGB(255, 0, 255);
 HWND OpenPlainWindow(int height);
 COLORREF PixelAt(HWND window, int x, int y);
+// Paints over a rectangle, so a test sees whether it gets painted again.
+void Cover(HWND window, COLORREF colour, int left, int top, int right, int bottom);
 bool AllOf(HWND window, COLORREF colour, int left, int top, int right, int bottom);
 
 // The pixels of a window's client rectangle as COLORREFs, in one copy.

@@ -568,10 +568,7 @@ TEST_F(Poll, LampsRepaintOnlyOnChangeAndEvenWhileThePortIsUnderTest)
     p->clientHeight = 100; // nothing new, yet it is painted now
     PollAllPorts();
     EXPECT_TRUE(LampLit(window, 5));
-    HDC dc = GetDC(window);
-    RECT strip = {0, 0, 640, 18};
-    FillRect(dc, &strip, (HBRUSH)GetStockObject(BLACK_BRUSH));
-    ReleaseDC(window, dc);
+    Cover(window, RGB(0, 0, 0), 0, 0, 640, 18);
     PollAllPorts();
     EXPECT_TRUE(AllOf(window, RGB(0, 0, 0), 0, 0, 640, 18));
     Sim::SetPeerSignals(6, MS_DSR_ON); // a modem input change alone repaints

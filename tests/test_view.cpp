@@ -203,10 +203,7 @@ TEST_F(Paint, LampsLightFromTheirOwnBitsAndRepaintOnlyWhenChanged)
             EXPECT_TRUE(LabelReads(label, left, width)) << label;
         }
         EXPECT_FALSE(LabelReads(c.lit[0] == '1' ? "cts" : "CTS", SignalLampX[0], 30)); // not blind
-        HDC dc = GetDC(port.window);
-        RECT strip = {0, 0, 640, 18};
-        FillRect(dc, &strip, CreateSolidBrush(Unpainted));
-        ReleaseDC(port.window, dc);
+        Cover(port.window, Unpainted, 0, 0, 640, 18);
     }
     RedrawPort(&port, 1);
     EXPECT_TRUE(AllOf(port.window, White, HOLD_ROW_OFFSET, 1, HoldEnd(), 17));
@@ -227,10 +224,7 @@ TEST_F(Paint, LampsLightFromTheirOwnBitsAndRepaintOnlyWhenChanged)
     EXPECT_TRUE(AllOf(port.window, White, HOLD_ROW_OFFSET, 1, HoldEnd(), 17));
     EXPECT_EQ(Unpainted, PixelAt(port.window, HoldEnd(), 9));
     RedrawPort(&port, 1);
-    HDC dc = GetDC(port.window);
-    RECT strip = {0, 0, 640, 18};
-    FillRect(dc, &strip, CreateSolidBrush(Unpainted));
-    ReleaseDC(port.window, dc);
+    Cover(port.window, Unpainted, 0, 0, 640, 18);
     port.lineStatus.cbInQue = 7; // a count change alone repaints nothing
     RedrawPort(&port, 0);
     EXPECT_TRUE(AllOf(port.window, Unpainted, 0, 0, 640, 18));
@@ -268,8 +262,16 @@ TEST_F(Paint, TextRows)
     ClearScreen(&port);
     EXPECT_EQ(0, port.currentLine + port.currentColumn);
     EXPECT_TRUE(AllOf(port.window, White, 10, 18, 640, 14 * 38));
+    Write("one\r\ntwo");
+    RedrawPort(&port, 0);
+    Cover(port.window, Unpainted, 0, 18, 640, 14 * 38);
+    Write("!"); // only the current line changed: only its row is painted
+    RedrawPort(&port, 0);
+    EXPECT_EQ(White, PixelAt(port.window, 639, RowTop(37) + 5));
+    EXPECT_EQ(Unpainted, PixelAt(port.window, 639, RowTop(36) + 5));
     Show(14 * 3);
     std::string line(79, 'W');
+    Write("\r\n");
     Write(line.c_str());
     RedrawPort(&port, 1);
     std::vector<DWORD> painted = Capture(port.window, 0, RowTop(2), 640, RowTop(2) + 14);
