@@ -1,6 +1,7 @@
 #include "app/frame.h"
 
 #include "app/message_box.h"
+#include "app/query.h"
 #include "app/resource.h"
 #include "app/state.h"
 #include "dialogs/dialogs.h"
@@ -193,6 +194,8 @@ LRESULT CALLBACK FrameWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         break;
     case WM_COMMAND:
         return DispatchFrameCommand(window, wParam, lParam);
+    case WM_COPYDATA:
+        return AnswerQuery(window, (const COPYDATASTRUCT*)lParam);
     }
     return DefFrameProcA(window, MdiClient, message, wParam, lParam);
 }

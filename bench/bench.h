@@ -42,6 +42,7 @@ void PrintSection(const char* title);
 void PrintRow(const char* label, const char* figure, const char* target, const char* verdict);
 
 void RunAppendBenchmarks(bool quick);
+void RunPatternBenchmarks(bool quick);
 void RunPaintBenchmarks(bool quick);
 void RunPollBenchmarks(bool quick);
 void RunIdleBenchmarks(bool quick);

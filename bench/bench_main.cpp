@@ -1,6 +1,7 @@
 // tarnwick-bench: throughput and CPU cost of the text append, the painting
 // and the poll cycle, on the simulated adapter and on Wine's serial path.
-//   tarnwick-bench.exe [--quick] [--only append|paint|poll|idle|serial] [--serial COMn BYTES]
+//   tarnwick-bench.exe [--quick] [--only append|pattern|paint|poll|idle|serial] [--serial COMn
+//   BYTES]
 #include "bench/bench.h"
 #include "view/paint.h"
 
@@ -46,6 +47,8 @@ int main(int argc, char** argv)
         quick ? ", quick run" : "");
     if (Selected(only, "append"))
         RunAppendBenchmarks(quick);
+    if (Selected(only, "pattern"))
+        RunPatternBenchmarks(quick);
     if (Selected(only, "paint"))
         RunPaintBenchmarks(quick);
     if (Selected(only, "poll"))

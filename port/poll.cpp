@@ -1,6 +1,7 @@
 #include "port/poll.h"
 
 #include "app/state.h"
+#include "port/pattern_check.h"
 #include "port/port_record.h"
 #include "port/status.h"
 #include "port/transfer.h"
@@ -25,12 +26,12 @@ static const char PatternAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNO
 // that keeps delivering timer ticks; those must not start a second walk.
 static int PollRunning = 0;
 
-void BuildTestPattern()
+int FillTestPattern(char* buffer)
 {
     int pos = 0;
     int width = PATTERN_FIRST_WIDTH;
     while (pos < PATTERN_LIMIT && width > 0) {
-        memcpy(TestPattern + pos, PatternAlphabet, width);
+        memcpy(buffer + pos, PatternAlphabet, width);
         pos += width;
         if (width < PATTERN_LAST_WIDTH) {
             width++;
@@ -39,11 +40,16 @@ void BuildTestPattern()
             if (pos > PATTERN_ROUNDS_PAST)
                 width = 0;
         }
-        TestPattern[pos++] = '\r';
-        TestPattern[pos++] = '\n';
-        TestPattern[pos] = 0;
+        buffer[pos++] = '\r';
+        buffer[pos++] = '\n';
+        buffer[pos] = 0;
     }
-    TestPatternLength = pos;
+    return pos;
+}
+
+void BuildTestPattern()
+{
+    TestPatternLength = FillTestPattern(TestPattern);
 }
 
 // Each step that can show a box may see the port closed under it; the
@@ -65,6 +71,8 @@ static void DrainInput(PortRecord* port, DWORD queued, RecordWatch* watch)
         if (count > wanted)
             count = wanted;
         port->receiveBuffer[count] = 0;
+        port->counters.bytesReceived += count;
+        CheckPattern(&port->counters.pattern, port->receiveBuffer, (int)count);
         AppendText(port, port->receiveBuffer, (int)count);
     }
 }

@@ -11,3 +11,6 @@ extern int TestPatternLength;
 void PollAllPorts();
 void ServicePort(PortRecord* port);
 void BuildTestPattern();
+// Writes the pattern and its terminator into `buffer` (TEST_PATTERN_BOUND
+// bytes); returns the pattern's length.
+int FillTestPattern(char* buffer);

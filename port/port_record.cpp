@@ -29,6 +29,13 @@ PortRecord::PortRecord()
     dcb.DCBlength = sizeof dcb;
     memset(&lineStatus, 0, sizeof lineStatus);
     memset(&paintedStatus, 0, sizeof paintedStatus);
+    ResetPortCounters(this);
+}
+
+void ResetPortCounters(PortRecord* port)
+{
+    memset(&port->counters, 0, sizeof port->counters);
+    ResetPatternCheck(&port->counters.pattern);
 }
 
 PortRecord::~PortRecord()

@@ -1,5 +1,8 @@
 // One record per open port, and the list of open ports, newest first.
 #pragma once
+#include "port/line_errors.h"
+#include "port/pattern_check.h"
+
 #include <windows.h>
 
 #define SCREEN_LINES 35
@@ -35,6 +38,14 @@ struct PaintedLineStatus {
     DWORD holdFlags;
     DWORD inQueue;
     DWORD outQueue;
+};
+
+// What a burn-in reads back: counted from the last reset, never shown.
+struct PortCounters {
+    uint64_t bytesSent;
+    uint64_t bytesReceived;
+    uint32_t lineErrors[LINE_ERROR_KINDS];
+    PatternCheck pattern;
 };
 
 struct IoRequest;
@@ -88,6 +99,7 @@ class PortRecord
     // with the error code that started each run.
     unsigned failingSites;
     int failingCodes[FAILING_SITE_COUNT];
+    PortCounters counters;
 };
 
 extern PortRecord* PortListHead;
@@ -95,6 +107,7 @@ extern PortRecord* PortListHead;
 void ClosePortRecord(PortRecord* port);
 void UnlinkPort(PortRecord* port);
 PortRecord* FindOpenPort(const char* name);
+void ResetPortCounters(PortRecord* port);
 
 // The first 32-bit word of COMSTAT, the hold flags as one value.
 DWORD HoldFlags(const COMSTAT& status);

@@ -1,29 +1,20 @@
 #include "port/status.h"
 
 #include "port/device.h"
+#include "port/line_errors.h"
 #include "port/port_record.h"
 #include "port/transfer.h"
 #include "view/screen.h"
 
 #include <stdio.h>
 
-struct LineErrorMarker {
-    DWORD bit;
-    const char* marker;
-};
-
-static const LineErrorMarker LineErrorMarkers[] = {
-    {CE_BREAK, "<ERR:BREAK>"},       {CE_FRAME, "<ERR:FRAME>"},     {CE_IOE, "<ERR:IOE>"},
-    {CE_MODE, "<ERR:MODE>"},         {CE_OVERRUN, "<ERR:OVERRUN>"}, {CE_RXOVER, "<ERR:RXOVER>"},
-    {CE_RXPARITY, "<ERR:RXPARITY>"}, {CE_TXFULL, "<ERR:TXFULL>"},   {CE_DNS, "<ERR:DNS>"},
-    {CE_PTO, "<ERR:PTO>"},           {CE_OOP, "<ERR:OOP>"},
-};
-
 static void AppendLineErrors(PortRecord* port, DWORD errors)
 {
-    for (const LineErrorMarker& m : LineErrorMarkers)
-        if (errors & m.bit)
-            AppendText(port, m.marker, 0);
+    for (int kind = 0; kind < LINE_ERROR_KINDS; kind++)
+        if (errors & LineErrorMarkers[kind].bit) {
+            port->counters.lineErrors[kind]++;
+            AppendText(port, LineErrorMarkers[kind].marker, 0);
+        }
 }
 
 int PollLineStatus(PortRecord* port, QueueCounts* counts)

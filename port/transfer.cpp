@@ -324,6 +324,7 @@ static int WriteFrom(PortRecord* port, const void* data, DWORD length, int polle
     memcpy(request->bytes, data, length);
     DWORD written = 0;
     if (Device.WriteFile(port->device, request->bytes, length, &written, &request->block)) {
+        port->counters.bytesSent += length;
         ReturnRequest(request);
         EndFailureRun(port, FAILING_WRITE | FAILING_WRITE_RESULT);
         return 0;
@@ -335,6 +336,7 @@ static int WriteFrom(PortRecord* port, const void* data, DWORD length, int polle
         return 0;
     }
     EndFailureRun(port, FAILING_WRITE);
+    port->counters.bytesSent += length;
     // A write issued from inside a box of an earlier write may still be
     // tracked; it stays alive until it completes.
     if (port->pendingWrite)

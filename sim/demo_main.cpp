@@ -1,8 +1,12 @@
 // The program running on a simulated adapter: 64 ports, each with a
 // loopback plug (the even ones with RI wired too), in real time.
+// TARNWICK_DEMO_FAULTS makes some of them faulty for burn-in runs, e.g.
+// "COM3=corrupt:20000,COM7=drop:5000,COM9=pulled,COM11=frame:30000".
 #include "app/frame.h"
 #include "sim/sim.h"
 
+#include <stdlib.h>
+#include <string>
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
@@ -11,6 +15,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
     Sim::AddPorts(1, 64, Sim::WIRE_LOOPBACK_PLUG);
     for (int number = 2; number <= 64; number += 2)
         Sim::AddPort(number, Sim::WIRE_LOOPBACK_PLUG_RI);
+    std::string error;
+    const char* faults = getenv("TARNWICK_DEMO_FAULTS");
+    if (faults && !Sim::ApplyFaultList(faults, &error))
+        MessageBoxA(nullptr, ("TARNWICK_DEMO_FAULTS: " + error + "\nEvery port is sound.").c_str(),
+                    "Tarnwick demo", MB_ICONWARNING);
     Sim::SetRealTime(true);
     return RunMessageLoop(StartApplication(instance, show));
 }

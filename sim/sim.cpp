@@ -291,6 +291,15 @@ static Port* ReceiverOf(Port& p)
 static void PutOnLine(Port& p, const unsigned char* bytes, size_t length)
 {
     Port* to = ReceiverOf(p);
+    std::string faulty;
+    if (p.fault != FAULT_NONE) {
+        if (ApplyLineFault(p, bytes, length, &faulty) && to)
+            to->errors |= CE_FRAME;
+        bytes = (const unsigned char*)faulty.data();
+        length = faulty.size();
+        if (p.fault == FAULT_PULLED)
+            return;
+    }
     if (p.loopback) {
         Receive(p, bytes, length);
     } else if (to) {

@@ -66,6 +66,17 @@ void SetLoopbackAnswer(int number, BOOL answer);
 // is kept as far as it fits.
 void SetQueueSizes(int number, DWORD inputBytes, DWORD outputBytes);
 
+// Faults of the line a port transmits on, for burn-in runs: every `every`-th
+// byte the port puts on the line is changed (FAULT_CORRUPT), lost
+// (FAULT_DROP) or arrives with a framing error (FAULT_FRAME). FAULT_PULLED
+// takes the plug off: the port opens but nothing comes back.
+enum LineFault { FAULT_NONE, FAULT_CORRUPT, FAULT_DROP, FAULT_FRAME, FAULT_PULLED };
+void SetLineFault(int number, LineFault fault, DWORD every = 0);
+// Applies a list such as "COM3=corrupt:20000,COM7=drop:5000,COM9=pulled,
+// COM11=frame:30000" to existing ports. On bad text nothing is applied and
+// `error` says what is wrong.
+bool ApplyFaultList(const char* text, std::string* error);
+
 // --- time ---
 void SetRealTime(bool on);
 void Advance(DWORD ms);

@@ -92,6 +92,9 @@ struct Port {
     bool pendingWriteArmed = false;
     bool holdsRequests = false;
     DWORD pendingWriteAfter = 0;
+    LineFault fault = FAULT_NONE;
+    DWORD faultEvery = 0;
+    ULONGLONG faultCount = 0; // bytes put on the line since the fault was set
 };
 
 struct HandleEntry {
@@ -142,6 +145,9 @@ bool OutputHeld(const Port& p);
 DWORD PendingWriteBytes(const Port& p);
 void DeliverFromOutside(Port& p, const unsigned char* bytes, size_t length);
 void SendBreak(Port& p);
+// Applies the port's line fault to bytes it puts on the line: `out` gets what
+// arrives; the result is whether one of them arrives with a framing error.
+bool ApplyLineFault(Port& p, const unsigned char* bytes, size_t length, std::string* out);
 void ServiceQueues(Port& p);
 void ApplyLineControl(Port& p);
 DCB DefaultDcb();

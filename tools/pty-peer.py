@@ -9,7 +9,8 @@ Modes: echo (send back everything received), sink[:FILE] (collect what is
 received, into FILE when given), source:FILE (send FILE's bytes, then collect
 and drop what arrives), hangup-after:N (echo until N bytes have been received,
 then close the far end for good, as a device that vanished: the command
-decides the moment by what it writes). The links are removed and the ptys
+decides the moment by what it writes), corrupt:N (echo, but change every N-th
+byte, as a noisy line). The links are removed and the ptys
 closed when the command ends; the exit status is the command's.
 """
 
@@ -30,6 +31,10 @@ def usage(message):
 
 def is_hangup_mode(mode):
     return mode.startswith("hangup-after:") and mode[13:].isdigit() and int(mode[13:]) > 0
+
+
+def is_corrupt_mode(mode):
+    return mode.startswith("corrupt:") and mode[8:].isdigit() and int(mode[8:]) > 0
 
 
 def parse_arguments(argv):
@@ -55,7 +60,8 @@ def parse_arguments(argv):
             if not name.lower().startswith("com") or not name[3:].isdigit():
                 usage("port name must be comN, got %r" % name)
             if not (mode == "echo" or mode == "sink" or mode.startswith("sink:")
-                    or mode.startswith("source:") or is_hangup_mode(mode)):
+                    or mode.startswith("source:") or is_hangup_mode(mode)
+                    or is_corrupt_mode(mode)):
                 usage("unknown mode %r" % mode)
             ports.append((name.lower(), mode))
     command = argv[i + 1:]
@@ -79,6 +85,7 @@ class Peer:
         self.outgoing = b""
         self.sink = None
         self.hangup_after = int(mode[13:]) if is_hangup_mode(mode) else None
+        self.corrupt_every = int(mode[8:]) if is_corrupt_mode(mode) else None
         self.received = 0
         self.hung_up = False
         if mode.startswith("sink:"):
@@ -120,6 +127,13 @@ class Peer:
             return
         if self.mode == "echo":
             self.outgoing += data
+        elif self.corrupt_every:
+            changed = bytearray(data)
+            for i in range(len(changed)):
+                self.received += 1
+                if self.received % self.corrupt_every == 0:
+                    changed[i] ^= 0x20
+            self.outgoing += bytes(changed)
         elif self.hangup_after is not None:
             # Bytes past the count are not echoed: what the command wrote
             # after the hang-up point never reaches a far end.

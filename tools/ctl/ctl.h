@@ -13,7 +13,7 @@
 #define APPEAR_TIMEOUT_MS 10000
 #define WAIT_STEP_MS 20
 
-enum ExitCode { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
+enum ExitCode { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_BURNIN_FAILED = 3 };
 
 struct Target {
     HWND frame;
@@ -60,3 +60,13 @@ int Click(HWND window, int argc, char** argv);
 int PrintLamps(HWND window);
 int PrintPixel(HWND window, int argc, char** argv);
 int CheckRow(HWND window, int argc, char** argv);
+
+// query.cpp
+int PrintStatus(const Target& target, int argc, char** argv);
+int PrintScreen(const Target& target, int argc, char** argv);
+int ResetCounters(const Target& target, int argc, char** argv);
+
+// burnin.cpp
+int RunBurnin(const Target& target, int argc, char** argv);
+// Usage errors are found before looking for Tarnwick.
+int CheckBurninArguments(int argc, char** argv);

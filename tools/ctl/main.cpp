@@ -44,6 +44,18 @@ static const char UsageText[] =
     "  activate COMn          make COMn the active port window\n"
     "  ports                  list the port windows, the active one marked with *\n"
     "  quit                   close the frame window, which ends Tarnwick\n"
+    "  status [--json]        counters, signals, holds and line settings of every\n"
+    "                         open port, one row per port\n"
+    "  screen COMn            the port's 35 screen lines, oldest first, as stored\n"
+    "  reset-counters [COMn]  zero the counters of COMn, or of every port\n"
+    "  burnin FIRST COUNT --seconds N [--report FILE] [line settings as for open]\n"
+    "                         open COMFIRST and the COUNT-1 ports after it (ports\n"
+    "                         already open are used as they are), zero their\n"
+    "                         counters, send the test pattern for N seconds and\n"
+    "                         judge each port: it passes when the pattern bytes it\n"
+    "                         verified are at least 90 % of the bytes it sent, with\n"
+    "                         no pattern error and no line error. --report writes\n"
+    "                         the results as CSV.\n"
     "\n"
     "For tests and scripts:\n"
     "  boxes [--handles]      print the text of each open message box, a line each\n"
@@ -61,7 +73,8 @@ static const char UsageText[] =
     "                         writes both as PATH-shown.ppm and PATH-expected.ppm\n"
     "\n"
     "Exit status: 0 on success, 1 on failure (no Tarnwick running, no such port\n"
-    "window, no answer), 2 on a usage error.\n";
+    "window, no answer), 2 on a usage error, 3 when a burn-in ran and some port\n"
+    "failed it.\n";
 
 struct NamedCommand {
     const char* name;
@@ -186,12 +199,16 @@ int main(int argc, char** argv)
     int known = command || IsPortVerb(verb) || strcmp(verb, "open") == 0 ||
                 strcmp(verb, "activate") == 0 || strcmp(verb, "ports") == 0 ||
                 strcmp(verb, "quit") == 0 || strcmp(verb, "boxes") == 0 ||
-                strcmp(verb, "dismiss") == 0;
+                strcmp(verb, "dismiss") == 0 || strcmp(verb, "status") == 0 ||
+                strcmp(verb, "screen") == 0 || strcmp(verb, "reset-counters") == 0 ||
+                strcmp(verb, "burnin") == 0;
     if (!known)
         return UsageError("unknown command %s", verb);
     if (command && restCount)
         return UsageError("%s takes no arguments", verb);
 
+    if (strcmp(verb, "burnin") == 0 && CheckBurninArguments(restCount, rest) != EXIT_OK)
+        return EXIT_USAGE;
     Target target;
     int status = FindTarget(&target);
     if (status != EXIT_OK)
@@ -209,6 +226,14 @@ int main(int argc, char** argv)
         return RunPortVerb(target, chosen, verb, restCount, rest);
     if (strcmp(verb, "open") == 0)
         return OpenPorts(target, restCount, rest);
+    if (strcmp(verb, "status") == 0)
+        return PrintStatus(target, restCount, rest);
+    if (strcmp(verb, "screen") == 0)
+        return PrintScreen(target, restCount, rest);
+    if (strcmp(verb, "reset-counters") == 0)
+        return ResetCounters(target, restCount, rest);
+    if (strcmp(verb, "burnin") == 0)
+        return RunBurnin(target, restCount, rest);
     if (strcmp(verb, "activate") == 0) {
         if (restCount != 1)
             return UsageError("activate takes one port name, e.g. activate COM5");

@@ -1,0 +1,139 @@
+#include "app/query.h"
+
+#include "app/state.h"
+#include "port/port_record.h"
+
+#include <string.h>
+
+#define REPLY_WAIT_MS 5000
+
+uint32_t ParseQueryRequest(const COPYDATASTRUCT* data, QueryRequest* request)
+{
+    memset(request, 0, sizeof *request);
+    if (!data->lpData)
+        return QUERY_BAD_SIZE;
+    // Never read past what was sent; a short request still names the window
+    // that should hear about it when it reaches that far.
+    DWORD readable = data->cbData < sizeof *request ? data->cbData : (DWORD)sizeof *request;
+    memcpy(request, data->lpData, readable);
+    if (data->cbData != sizeof *request)
+        return QUERY_BAD_SIZE;
+    if (request->version != QUERY_VERSION)
+        return QUERY_BAD_VERSION;
+    if (request->kind < QUERY_STATUS || request->kind > QUERY_RESET)
+        return QUERY_BAD_KIND;
+    if (!memchr(request->port, 0, sizeof request->port))
+        return QUERY_BAD_NAME;
+    if (request->kind == QUERY_SCREEN && !FindOpenPort(request->port))
+        return QUERY_NO_PORT;
+    if (request->kind == QUERY_RESET && request->port[0] && !FindOpenPort(request->port))
+        return QUERY_NO_PORT;
+    return QUERY_OK;
+}
+
+static void FillPortStatus(QueryPortStatus* out, const PortRecord* port)
+{
+    const PortCounters& counters = port->counters;
+    memset(out, 0, sizeof *out);
+    strncpy(out->name, port->name, sizeof out->name - 1);
+    out->bytesSent = counters.bytesSent;
+    out->bytesReceived = counters.bytesReceived;
+    out->verified = counters.pattern.verified;
+    out->patternErrors = counters.pattern.errors;
+    out->unsynced = counters.pattern.unsynced;
+    memcpy(out->lineErrors, counters.lineErrors, sizeof out->lineErrors);
+    out->holdFlags = HoldFlags(port->lineStatus);
+    out->inQueue = port->lineStatus.cbInQue;
+    out->outQueue = port->lineStatus.cbOutQue;
+    out->inputSignals = port->inputSignals;
+    out->outputSignals = port->outputSignals;
+    const DCB& dcb = port->dcb;
+    out->baudRate = dcb.BaudRate;
+    out->dataBits = dcb.ByteSize;
+    out->parity = dcb.Parity;
+    out->stopBits = dcb.StopBits;
+    out->rtsControl = (uint8_t)dcb.fRtsControl;
+    out->dtrControl = (uint8_t)dcb.fDtrControl;
+    out->flowFlags =
+        (uint8_t)((dcb.fOutX ? QUERY_FLOW_XONXOFF_TX : 0) | (dcb.fInX ? QUERY_FLOW_XONXOFF_RX : 0) |
+                  (dcb.fOutxCtsFlow ? QUERY_FLOW_CTS : 0) |
+                  (dcb.fOutxDsrFlow ? QUERY_FLOW_DSR : 0));
+    out->loopbackCapable = (uint8_t)(port->loopbackCapable != 0);
+    out->modemStatusFailing = (uint8_t)((port->failingSites & FAILING_MODEM_STATUS) != 0);
+}
+
+static DWORD CountOpenPorts()
+{
+    DWORD count = 0;
+    for (PortRecord* p = PortListHead; p; p = p->next)
+        count++;
+    return count;
+}
+
+static DWORD ResetCounters(const char* name)
+{
+    DWORD count = 0;
+    for (PortRecord* p = PortListHead; p; p = p->next)
+        if (!name[0] || lstrcmpiA(p->name, name) == 0) {
+            ResetPortCounters(p);
+            count++;
+        }
+    return count;
+}
+
+char* BuildQueryReply(const QueryRequest& request, uint32_t status, DWORD* size)
+{
+    QueryReplyHeader header;
+    memset(&header, 0, sizeof header);
+    header.version = QUERY_VERSION;
+    header.kind = status == QUERY_BAD_SIZE ? 0 : request.kind;
+    header.status = status;
+    header.testDataOn = TestDataOn ? 1 : 0;
+    if (status == QUERY_OK && request.kind == QUERY_STATUS) {
+        header.count = CountOpenPorts();
+        header.recordSize = sizeof(QueryPortStatus);
+    } else if (status == QUERY_OK && request.kind == QUERY_SCREEN) {
+        header.count = QUERY_SCREEN_LINES;
+        header.recordSize = QUERY_SCREEN_LINE_BYTES;
+    } else if (status == QUERY_OK && request.kind == QUERY_RESET) {
+        header.count = ResetCounters(request.port);
+    }
+    DWORD records = request.kind == QUERY_RESET ? 0 : header.count * header.recordSize;
+    *size = sizeof header + records;
+    char* reply = new char[*size];
+    memcpy(reply, &header, sizeof header);
+    char* record = reply + sizeof header;
+    if (status == QUERY_OK && request.kind == QUERY_STATUS) {
+        for (PortRecord* p = PortListHead; p; p = p->next, record += sizeof(QueryPortStatus))
+            FillPortStatus((QueryPortStatus*)record, p);
+    } else if (status == QUERY_OK && request.kind == QUERY_SCREEN) {
+        const PortRecord* port = FindOpenPort(request.port);
+        for (int i = 1; i <= QUERY_SCREEN_LINES; i++, record += QUERY_SCREEN_LINE_BYTES) {
+            const ScreenLine& line = port->lines[(port->currentLine + i) % SCREEN_LINES];
+            memcpy(record, line.text, QUERY_SCREEN_LINE_BYTES);
+            record[QUERY_SCREEN_LINE_BYTES - 1] = 0;
+        }
+    }
+    return reply;
+}
+
+LRESULT AnswerQuery(HWND frame, const COPYDATASTRUCT* data)
+{
+    if (!data || data->dwData != QUERY_REQUEST_ID)
+        return FALSE;
+    QueryRequest request;
+    uint32_t status = ParseQueryRequest(data, &request);
+    if (!IsWindow((HWND)(UINT_PTR)request.replyWindow))
+        return FALSE;
+    DWORD size = 0;
+    char* reply = BuildQueryReply(request, status, &size);
+    COPYDATASTRUCT answer;
+    answer.dwData = QUERY_REPLY_ID;
+    answer.cbData = size;
+    answer.lpData = reply;
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA((HWND)(UINT_PTR)request.replyWindow, WM_COPYDATA, (WPARAM)frame,
+                        (LPARAM)&answer, SMTO_BLOCK | SMTO_ABORTIFHUNG, REPLY_WAIT_MS, &result);
+    delete[] reply;
+    return TRUE;
+}

@@ -1,0 +1,107 @@
+// The query interface: another program reads the per-port counters and
+// screens, or resets the counters, by sending WM_COPYDATA to the frame window
+// (class VantFrame). The request names a window of the caller; the reply is a
+// WM_COPYDATA sent back to that window before the request returns. Every
+// field has a fixed width, so the layout is the same for any compiler.
+#pragma once
+#include "port/line_errors.h"
+
+#include <stdint.h>
+#include <windows.h>
+
+#define QUERY_REQUEST_ID 0x54574B51 // dwData of a request ("QKWT" in memory)
+#define QUERY_REPLY_ID 0x54574B52   // dwData of a reply
+#define QUERY_VERSION 1
+
+// Request kinds.
+#define QUERY_STATUS 1 // one QueryPortStatus per open port, newest port first
+#define QUERY_SCREEN 2 // the port's screen lines, oldest first, current line last
+#define QUERY_RESET 3  // zero the counters of the named port, or of every port
+
+// Reply status.
+#define QUERY_OK 0
+#define QUERY_BAD_SIZE 1    // the request is not exactly one QueryRequest
+#define QUERY_BAD_VERSION 2 // a version this program does not speak
+#define QUERY_BAD_KIND 3
+#define QUERY_BAD_NAME 4 // the port name is not terminated within its field
+#define QUERY_NO_PORT 5  // no open port of that name
+
+#define QUERY_NAME_BYTES 24
+#define QUERY_SCREEN_LINES 35
+#define QUERY_SCREEN_LINE_BYTES 82 // each line a terminated string
+
+struct QueryRequest {
+    uint32_t version;
+    uint32_t kind;
+    uint64_t replyWindow;        // the caller's window handle, widened
+    char port[QUERY_NAME_BYTES]; // SCREEN: required; RESET: empty means every port
+};
+
+struct QueryReplyHeader {
+    uint32_t version;
+    uint32_t kind;   // the kind requested, 0 when the request could not be read
+    uint32_t status; // QUERY_OK or one of the errors above
+    uint32_t count;  // records after the header
+    uint32_t recordSize;
+    uint32_t testDataOn;
+};
+
+// flowFlags bits.
+#define QUERY_FLOW_XONXOFF_TX 0x01
+#define QUERY_FLOW_XONXOFF_RX 0x02
+#define QUERY_FLOW_CTS 0x04
+#define QUERY_FLOW_DSR 0x08
+
+struct QueryPortStatus {
+    char name[QUERY_NAME_BYTES];
+    uint64_t bytesSent;                    // accepted by the device since the last reset
+    uint64_t bytesReceived;                // read from the device since the last reset
+    uint64_t verified;                     // received bytes that matched the test pattern
+    uint64_t patternErrors;                // mismatches against the pattern
+    uint64_t unsynced;                     // received while not synchronised to the pattern
+    uint32_t lineErrors[LINE_ERROR_KINDS]; // in the order of LineErrorMarkers
+    uint32_t holdFlags;                    // the first word of COMSTAT
+    uint32_t inQueue;
+    uint32_t outQueue;
+    uint16_t inputSignals;  // CTS 0x10, DSR 0x20, RI 0x40, CD 0x80
+    uint16_t outputSignals; // DTR 0x01, RTS 0x02, LOOP 0x04
+    uint32_t baudRate;
+    uint8_t dataBits;
+    uint8_t parity;   // NOPARITY ... SPACEPARITY
+    uint8_t stopBits; // ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS
+    uint8_t rtsControl;
+    uint8_t dtrControl;
+    uint8_t flowFlags;
+    uint8_t loopbackCapable;
+    uint8_t modemStatusFailing; // the modem inputs could not be read
+};
+
+static_assert(sizeof(QueryRequest) == 40, "request layout");
+static_assert(sizeof(QueryReplyHeader) == 24, "reply header layout");
+static_assert(sizeof(QueryPortStatus) == 136, "status record layout");
+
+inline const char* QueryStatusText(uint32_t status)
+{
+    switch (status) {
+    case QUERY_OK:
+        return "ok";
+    case QUERY_BAD_SIZE:
+        return "request of the wrong size";
+    case QUERY_BAD_VERSION:
+        return "unknown request version";
+    case QUERY_BAD_KIND:
+        return "unknown request kind";
+    case QUERY_BAD_NAME:
+        return "port name not terminated";
+    case QUERY_NO_PORT:
+        return "no such port open";
+    }
+    return "unknown reply status";
+}
+
+// The program's side.
+uint32_t ParseQueryRequest(const COPYDATASTRUCT* data, QueryRequest* request);
+// Builds the reply to a request read with the given status; the caller
+// frees it with `delete[]`.
+char* BuildQueryReply(const QueryRequest& request, uint32_t status, DWORD* size);
+LRESULT AnswerQuery(HWND frame, const COPYDATASTRUCT* data);

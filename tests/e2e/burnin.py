@@ -1,0 +1,189 @@
+#!/usr/bin/env python3
+"""End-to-end burn-in runs of a Tarnwick program under Wine, through tarnwickctl.
+
+    burnin.py demo|real --program EXE --ctl TARNWICKCTL.exe --launcher tools/tarnwick-wine
+              --prefix WINEPREFIX
+
+demo: tarnwick-demo.exe with two faulty ports of sixteen; the burn-in must fail
+naming exactly those two with their reasons, and `screen` must print what the
+window shows. real: tarnwick.exe on pseudo-terminals (tools/pty-peer.py), two
+echoing and one changing a byte in 10,000; the burn-in must fail that one only.
+Runs on an Xvfb display and Wine prefix of its own; every wait is bounded.
+"""
+
+import argparse
+import csv
+import os
+import select
+import subprocess
+import sys
+import tempfile
+import time
+
+DEMO_FAULTS = {"COM5": ("corrupt:20000", "pattern error"), "COM12": ("pulled", "nothing received")}
+REAL_PORTS = {"com5": "echo", "com6": "echo", "com7": "corrupt:10000"}
+BURNIN_FAILED = 3
+
+
+class CheckFailed(Exception):
+    pass
+
+
+def wait_until(condition, what, timeout=30):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise CheckFailed("timed out waiting for " + what)
+        time.sleep(0.1)
+
+
+def start_session(prefix, tools_dir):
+    env = dict(os.environ, WINEPREFIX=prefix, TARNWICK_PREFIX=prefix, WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=")
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
+                             "-nolisten", "tcp"], pass_fds=[write_end], stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end, "rb") as display:
+        ready, _, _ = select.select([display], [], [], 30)
+        number = display.readline().strip() if ready else b""
+    if not number:
+        raise CheckFailed("Xvfb did not start")
+    env["DISPLAY"] = ":" + number.decode()
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                 env=env)
+    if not os.path.exists(os.path.join(prefix, "system.reg")):
+        subprocess.call([os.path.join(tools_dir, "wine-prefix.sh"), prefix], timeout=300, **quiet)
+    subprocess.call(["wineserver", "-p"], timeout=30, **quiet)
+    subprocess.call(["wine", "cmd", "/c", "exit"], timeout=60, **quiet)
+
+    def stop():
+        subprocess.call(["wineserver", "-k"], timeout=30, **quiet)
+        xvfb.terminate()
+        xvfb.wait()
+    return env, stop
+
+
+def ctl(args, env, *words):
+    # Files, not pipes: a Wine process can hand a pipe on to a lingering server.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        status = subprocess.call(["wine", args.ctl] + list(words), stdin=subprocess.DEVNULL,
+                                 stdout=out, stderr=err, env=env)
+        out.seek(0)
+        err.seek(0)
+        return (status, out.read().decode("latin-1").replace("\r", ""),
+                err.read().decode("latin-1").replace("\r", ""))
+
+
+def burnin(args, env, first, count, report):
+    status, out, err = ctl(args, env, "burnin", str(first), str(count), "--seconds", "3",
+                           "--baud", "115200", "--report", report)
+    print(out + err, flush=True)
+    if status != BURNIN_FAILED:
+        raise CheckFailed("burnin exited with %d, expected %d" % (status, BURNIN_FAILED))
+    with open(report, newline="") as f:
+        return {row["port"]: row for row in csv.DictReader(f)}
+
+
+def expect_verdicts(rows, names, failing):
+    if sorted(rows) != sorted(names):
+        raise CheckFailed("report rows %r, expected %r" % (sorted(rows), sorted(names)))
+    for name, row in rows.items():
+        reason = failing.get(name)
+        if (row["verdict"] == "fail") != bool(reason) or (reason and reason not in row["reason"]):
+            raise CheckFailed("%s: %s (%s), expected %s" % (name, row["verdict"], row["reason"],
+                                                           reason or "pass"))
+
+
+def screen_matches_window(args, env, port):
+    status, out, err = ctl(args, env, "screen", port)
+    lines = out.split("\n")[:35]
+    if status != 0 or len(lines) != 35:
+        raise CheckFailed("screen %s: %s" % (port, err.strip()))
+    # The window's error for a row it does not show names its bottom row.
+    _, out, err = ctl(args, env, "--port", port, "check-row", "x", "999")
+    bottom = int((out + err).rsplit(" ", 1)[-1])
+    for back in range(3):
+        status, out, err = ctl(args, env, "--port", port, "check-row", lines[34 - back],
+                               str(bottom - back))
+        if status != 0:
+            raise CheckFailed("%s: %s" % (port, (out + err).strip()))
+
+
+def launch(args, env, extra_env=None):
+    log = tempfile.TemporaryFile()
+    process = subprocess.Popen([args.launcher, args.program], stdin=subprocess.DEVNULL,
+                               stdout=log, stderr=subprocess.STDOUT, env=dict(env, **(extra_env or {})))
+    wait_until(lambda: ctl(args, env, "status")[0] == 0, "the Tarnwick frame window", 60)
+    return process
+
+
+def finish(args, env, process):
+    ctl(args, env, "dismiss", "cancel")
+    ctl(args, env, "quit")
+    try:
+        process.wait(20)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
+def run_demo(args, env, report):
+    faults = ",".join("%s=%s" % (name, fault) for name, (fault, _) in DEMO_FAULTS.items())
+    if ctl(args, env, "burnin", "1", "2")[0] != 2:
+        raise CheckFailed("burnin without --seconds is not a usage error")
+    process = launch(args, env, {"TARNWICK_DEMO_FAULTS": faults})
+    try:
+        rows = burnin(args, env, 1, 16, report)
+        expect_verdicts(rows, ["COM%d" % n for n in range(1, 17)],
+                        {name: reason for name, (_, reason) in DEMO_FAULTS.items()})
+        ctl(args, env, "tile")
+        screen_matches_window(args, env, "COM1")
+    finally:
+        finish(args, env, process)
+
+
+def run_real(args, env, report):
+    process = launch(args, env)
+    try:
+        # The burn-in itself answers the box each pty port raises for its
+        # unreadable modem inputs.
+        rows = burnin(args, env, 5, 3, report)
+        expect_verdicts(rows, ["COM5", "COM6", "COM7"], {"COM7": "pattern error"})
+        if any("modem status unreadable" not in row["note"] for row in rows.values()):
+            raise CheckFailed("the unreadable modem status is not noted")
+        if ctl(args, env, "boxes")[1].strip():
+            raise CheckFailed("boxes left open after the burn-in")
+    finally:
+        finish(args, env, process)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("mode", choices=["demo", "real"])
+    for option in ("--program", "--ctl", "--launcher", "--prefix"):
+        parser.add_argument(option, required=True)
+    parser.add_argument("--inside-peers", action="store_true", help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    tools_dir = os.path.dirname(os.path.abspath(args.launcher))
+    env, stop = (dict(os.environ), None) if args.inside_peers else start_session(args.prefix, tools_dir)
+    try:
+        if args.mode == "real" and not args.inside_peers:
+            ports = sum((["--port", "%s=%s" % item] for item in REAL_PORTS.items()), [])
+            sys.exit(subprocess.call([sys.executable, os.path.join(tools_dir, "pty-peer.py"),
+                                      "--prefix", args.prefix] + ports +
+                                     ["--", sys.executable] + sys.argv + ["--inside-peers"], env=env))
+        with tempfile.TemporaryDirectory() as folder:
+            (run_demo if args.mode == "demo" else run_real)(args, env, os.path.join(folder, "r.csv"))
+        print("burn-in %s: all checks passed" % args.mode)
+    except (CheckFailed, subprocess.TimeoutExpired) as failure:
+        print("FAILED: %s" % failure)
+        sys.exit(1)
+    finally:
+        if stop:
+            stop()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,252 @@
+#include "app/query.h"
+#include "app/state.h"
+#include "port/pattern_check.h"
+#include "port/poll.h"
+#include "port/port_record.h"
+#include "port/transfer.h"
+#include "sim/sim.h"
+#include "tests/test_support.h"
+#include "view/screen.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+#include <string>
+#include <vector>
+
+static std::string Pattern()
+{
+    char pattern[TEST_PATTERN_BOUND];
+    return std::string(pattern, FillTestPattern(pattern));
+}
+
+static const std::string P = Pattern();
+// Control bytes, line ends and a near-line, but no complete pattern line.
+static const std::string Noise("\x1b[0m\r\nab\r\nabcde\rX\n\xff\x00 \r\n\r\n", 25);
+
+// The line of 33 letters spans offsets 574 to 608; 600 is inside it.
+static std::string Flipped(std::string text, size_t at)
+{
+    text[at] ^= 0x20;
+    return text;
+}
+
+struct PatternCase {
+    const char* name;
+    std::string input;
+    uint64_t verified, errors, unsynced;
+};
+
+// The first complete line (7 bytes of "abcde" CR LF) is only synchronised
+// on; after an error the rest of the broken line and the next whole line are.
+static const PatternCase PatternCases[] = {
+    {"InSync", P + P, 2303, 0, 7},
+    {"StartsMidLine", P.substr(3) + P, 2295, 0, 12},
+    {"SyncOnLastLine", P.substr(1155 - 48) + P, 1155, 0, 48},
+    {"FlippedByte", Flipped(P + P, 600), 593 + 1665, 1, 7 + 9 + 36},
+    {"DroppedByte", (P + P).erase(600, 1), 593 + 1665, 1, 7 + 8 + 36},
+    {"NoiseBurst", (P + P).insert(600, Noise), 593 + 1665, 1, 7 + Noise.size() + 9 + 36},
+    {"TwoFlips", Flipped(Flipped(P + P + P, 600), 1155 + 600), 3465 - 97, 2, 7 + 45 + 45},
+    {"NotThePattern", std::string(40, 'x') + "hello world\r\nabcd\r\nabcdeX\r\n", 0, 0, 67},
+};
+
+static void PrintTo(const PatternCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class PatternCheckCases : public testing::TestWithParam<PatternCase>
+{
+};
+
+TEST_P(PatternCheckCases, CountsTheSameInAnyChunking)
+{
+    const PatternCase& c = GetParam();
+    for (int chunk : {1, 3, 1155, 5000}) {
+        PatternCheck check;
+        ResetPatternCheck(&check);
+        for (size_t at = 0; at < c.input.size(); at += chunk)
+            CheckPattern(&check, c.input.data() + at,
+                         (int)std::min(c.input.size() - at, (size_t)chunk));
+        EXPECT_EQ(check.verified, c.verified) << "chunks of " << chunk;
+        EXPECT_EQ(check.errors, c.errors) << "chunks of " << chunk;
+        EXPECT_EQ(check.unsynced, c.unsynced) << "chunks of " << chunk;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Burnin, PatternCheckCases, testing::ValuesIn(PatternCases),
+                         [](const testing::TestParamInfo<PatternCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+class BurninPorts : public testing::Test
+{
+  protected:
+    SimulatedAdapter adapter;
+    BoxRecorder boxes;
+    std::vector<PortRecord*> ports;
+
+    void SetUp() override
+    {
+        ResetProgramState();
+    }
+    PortRecord* Open(int number, Sim::Wiring wiring)
+    {
+        Sim::AddPort(number, wiring);
+        DCB dcb = Sim::CommState(number);
+        dcb.BaudRate = 115200;
+        Sim::SetCommStateOf(number, dcb);
+        PortRecord* port = new PortRecord;
+        ports.push_back(port);
+        EXPECT_EQ(OpenPort(port, ("COM" + std::to_string(number)).c_str()), 0);
+        return port;
+    }
+    void Run(int ms)
+    {
+        for (int t = 0; t < ms; t += 10) {
+            PollAllPorts();
+            Sim::Advance(10);
+        }
+    }
+};
+
+TEST_F(BurninPorts, CountersFollowWhatWasSentReceivedAndFlagged)
+{
+    PortRecord* sound = Open(1, Sim::WIRE_LOOPBACK_PLUG);
+    PortRecord* faulty = Open(2, Sim::WIRE_LOOPBACK_PLUG);
+    Sim::SetLineFault(2, Sim::FAULT_CORRUPT, 3000);
+    TestDataOn = 1;
+    Run(2000);
+    Sim::InjectLineErrors(1, CE_FRAME | CE_OVERRUN);
+    TestDataOn = 0;
+    Run(1000);
+    EXPECT_GT(sound->counters.bytesSent, 10000u);
+    EXPECT_EQ(sound->counters.bytesReceived, sound->counters.bytesSent);
+    EXPECT_EQ(sound->counters.pattern.verified + 7, sound->counters.bytesSent);
+    EXPECT_EQ(sound->counters.pattern.errors, 0u);
+    const uint32_t expectedErrors[LINE_ERROR_KINDS] = {0, 1, 0, 0, 1};
+    EXPECT_EQ(0, memcmp(sound->counters.lineErrors, expectedErrors, sizeof expectedErrors));
+    EXPECT_EQ(faulty->counters.pattern.errors, faulty->counters.bytesReceived / 3000);
+    EXPECT_GT(faulty->counters.pattern.errors, 2u);
+}
+
+struct RequestCase {
+    const char* name;
+    DWORD size; // bytes claimed; the buffer holds one request and no more
+    uint32_t version, kind;
+    const char* port;
+    uint32_t status;
+};
+
+static const RequestCase RequestCases[] = {
+    {"Status", sizeof(QueryRequest), QUERY_VERSION, QUERY_STATUS, "", QUERY_OK},
+    {"Screen", sizeof(QueryRequest), QUERY_VERSION, QUERY_SCREEN, "com5", QUERY_OK},
+    {"ResetAll", sizeof(QueryRequest), QUERY_VERSION, QUERY_RESET, "", QUERY_OK},
+    {"ResetOne", sizeof(QueryRequest), QUERY_VERSION, QUERY_RESET, "COM5", QUERY_OK},
+    {"Empty", 0, QUERY_VERSION, QUERY_STATUS, "", QUERY_BAD_SIZE},
+    {"Short", sizeof(QueryRequest) - 1, QUERY_VERSION, QUERY_STATUS, "", QUERY_BAD_SIZE},
+    {"Long", sizeof(QueryRequest) + 1, QUERY_VERSION, QUERY_STATUS, "", QUERY_BAD_SIZE},
+    {"Huge", 0x7FFFFFFF, QUERY_VERSION, QUERY_STATUS, "", QUERY_BAD_SIZE},
+    {"OldVersion", sizeof(QueryRequest), 0, QUERY_STATUS, "", QUERY_BAD_VERSION},
+    {"NewVersion", sizeof(QueryRequest), 2, QUERY_STATUS, "", QUERY_BAD_VERSION},
+    {"KindZero", sizeof(QueryRequest), QUERY_VERSION, 0, "", QUERY_BAD_KIND},
+    {"KindTooHigh", sizeof(QueryRequest), QUERY_VERSION, 0xFFFFFFFF, "", QUERY_BAD_KIND},
+    {"Unterminated", sizeof(QueryRequest), QUERY_VERSION, QUERY_STATUS, nullptr, QUERY_BAD_NAME},
+    {"ScreenNoName", sizeof(QueryRequest), QUERY_VERSION, QUERY_SCREEN, "", QUERY_NO_PORT},
+    {"ScreenNotOpen", sizeof(QueryRequest), QUERY_VERSION, QUERY_SCREEN, "COM6", QUERY_NO_PORT},
+    {"ResetNotOpen", sizeof(QueryRequest), QUERY_VERSION, QUERY_RESET, "COM6", QUERY_NO_PORT},
+};
+
+static void PrintTo(const RequestCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class QueryRequests : public BurninPorts, public testing::WithParamInterface<RequestCase>
+{
+};
+
+// The reply comes back to a window of this thread, so SendMessage runs it at once.
+static std::vector<char> Reply;
+static LRESULT CALLBACK ReplyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const COPYDATASTRUCT* data = (const COPYDATASTRUCT*)lParam;
+    if (message != WM_COPYDATA || data->dwData != QUERY_REPLY_ID)
+        return DefWindowProcA(window, message, wParam, lParam);
+    Reply.assign((const char*)data->lpData, (const char*)data->lpData + data->cbData);
+    return TRUE;
+}
+
+static HWND ReplyWindow()
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = ReplyProc;
+    windowClass.lpszClassName = "BurninReply";
+    RegisterClassA(&windowClass);
+    return CreateWindowExA(0, "BurninReply", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                           nullptr);
+}
+
+TEST_P(QueryRequests, AreAnsweredOrRefusedWithTheirStatus)
+{
+    const RequestCase& c = GetParam();
+    Open(5, Sim::WIRE_LOOPBACK_PLUG)->counters.bytesSent = 99;
+    HWND window = ReplyWindow();
+    QueryRequest request;
+    memset(&request, 'A', sizeof request);
+    request.version = c.version;
+    request.kind = c.kind;
+    request.replyWindow = (uint64_t)(UINT_PTR)window;
+    if (c.port)
+        strcpy(request.port, c.port);
+    COPYDATASTRUCT data = {QUERY_REQUEST_ID, c.size, &request};
+    QueryRequest parsed;
+    EXPECT_EQ(ParseQueryRequest(&data, &parsed), c.status);
+    Reply.clear();
+    // Requests too short to name a window cannot be answered.
+    EXPECT_EQ(AnswerQuery(nullptr, &data), c.size >= 16 ? TRUE : FALSE);
+    if (c.size >= 16) {
+        QueryReplyHeader header;
+        ASSERT_GE(Reply.size(), sizeof header);
+        memcpy(&header, Reply.data(), sizeof header);
+        EXPECT_EQ(header.status, c.status);
+        EXPECT_EQ(Reply.size(), sizeof header + (size_t)header.count * header.recordSize);
+        EXPECT_EQ(ports[0]->counters.bytesSent, c.kind == QUERY_RESET && !c.status ? 0u : 99u);
+    }
+    request.replyWindow = 0x1234; // no window: nobody to answer
+    data.cbData = sizeof request;
+    EXPECT_EQ(AnswerQuery(nullptr, &data), FALSE);
+    DestroyWindow(window);
+}
+
+INSTANTIATE_TEST_SUITE_P(Burnin, QueryRequests, testing::ValuesIn(RequestCases),
+                         [](const testing::TestParamInfo<RequestCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(BurninPorts, RepliesCarryEveryPortAndTheScreenOldestFirst)
+{
+    Open(3, Sim::WIRE_NONE);
+    PortRecord* port = Open(4, Sim::WIRE_NONE);
+    for (int i = 0; i < 40; i++)
+        AppendText(port, ("line " + std::to_string(i) + "\r\n").c_str(), 0);
+    AppendText(port, "\x1b now", 0);
+    QueryRequest request = {QUERY_VERSION, QUERY_SCREEN, 0, "COM4"};
+    DWORD size = 0;
+    char* reply = BuildQueryReply(request, QUERY_OK, &size);
+    ASSERT_EQ(size, sizeof(QueryReplyHeader) + 35 * QUERY_SCREEN_LINE_BYTES);
+    const char* lines = reply + sizeof(QueryReplyHeader);
+    EXPECT_STREQ(lines, "line 6");
+    EXPECT_STREQ(lines + 33 * QUERY_SCREEN_LINE_BYTES, "line 39");
+    EXPECT_STREQ(lines + 34 * QUERY_SCREEN_LINE_BYTES, "<1bH> now");
+    delete[] reply;
+
+    request.kind = QUERY_STATUS;
+    reply = BuildQueryReply(request, QUERY_OK, &size);
+    QueryReplyHeader header;
+    memcpy(&header, reply, sizeof header);
+    ASSERT_EQ(header.count, 2u);
+    ASSERT_EQ(size, sizeof header + 2 * sizeof(QueryPortStatus));
+    EXPECT_STREQ(((QueryPortStatus*)(reply + sizeof header))[0].name, "COM4");
+    EXPECT_STREQ(((QueryPortStatus*)(reply + sizeof header))[1].name, "COM3");
+    delete[] reply;
+}

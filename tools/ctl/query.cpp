@@ -1,0 +1,248 @@
+// Reading counters and screens from the running Tarnwick: a WM_COPYDATA
+// request to its frame window, answered by a WM_COPYDATA to a message-only
+// window of this tool.
+#include "tools/ctl/query.h"
+
+#include <algorithm>
+#include <stdio.h>
+#include <string.h>
+
+static std::vector<char> ReplyBytes;
+static int ReplyArrived = 0;
+
+static LRESULT CALLBACK ReplyWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_COPYDATA)
+        return DefWindowProcA(window, message, wParam, lParam);
+    const COPYDATASTRUCT* data = (const COPYDATASTRUCT*)lParam;
+    if (!data || data->dwData != QUERY_REPLY_ID || !data->lpData)
+        return FALSE;
+    ReplyBytes.assign((const char*)data->lpData, (const char*)data->lpData + data->cbData);
+    ReplyArrived = 1;
+    return TRUE;
+}
+
+static HWND ReplyWindow()
+{
+    static HWND window = nullptr;
+    if (window)
+        return window;
+    WNDCLASSA windowClass;
+    ZeroMemory(&windowClass, sizeof windowClass);
+    windowClass.lpfnWndProc = ReplyWndProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "VantCtlReply";
+    RegisterClassA(&windowClass);
+    window = CreateWindowExA(0, windowClass.lpszClassName, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE,
+                             nullptr, windowClass.hInstance, nullptr);
+    return window;
+}
+
+int Query(const Target& target, uint32_t kind, const char* port, QueryReplyHeader* header,
+          std::vector<char>* records)
+{
+    QueryRequest request;
+    memset(&request, 0, sizeof request);
+    request.version = QUERY_VERSION;
+    request.kind = kind;
+    HWND window = ReplyWindow();
+    if (!window)
+        return Fail("could not create a window for Tarnwick's answer");
+    request.replyWindow = (uint64_t)(UINT_PTR)window;
+    if (port && strlen(port) >= sizeof request.port)
+        return Fail("%s is not a port name", port);
+    if (port)
+        strcpy(request.port, port);
+    COPYDATASTRUCT data;
+    data.dwData = QUERY_REQUEST_ID;
+    data.cbData = sizeof request;
+    data.lpData = &request;
+    ReplyArrived = 0;
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(target.frame, WM_COPYDATA, (WPARAM)window, (LPARAM)&data, SMTO_NORMAL,
+                             ANSWER_TIMEOUT_MS, &result))
+        return Fail("Tarnwick did not answer the query within %d ms", ANSWER_TIMEOUT_MS);
+    if (!ReplyArrived)
+        return Fail("Tarnwick sent no reply (a build without the query interface?)");
+    if (ReplyBytes.size() < sizeof *header)
+        return Fail("Tarnwick's reply is too short");
+    memcpy(header, ReplyBytes.data(), sizeof *header);
+    if (header->version != QUERY_VERSION)
+        return Fail("Tarnwick answers in query version %u; this tool speaks %d", header->version,
+                    QUERY_VERSION);
+    if (header->status != QUERY_OK)
+        return Fail("Tarnwick refused the query: %s", QueryStatusText(header->status));
+    size_t expected = kind == QUERY_STATUS   ? sizeof(QueryPortStatus)
+                      : kind == QUERY_SCREEN ? QUERY_SCREEN_LINE_BYTES
+                                             : 0;
+    size_t body = ReplyBytes.size() - sizeof *header;
+    if (header->kind != kind || header->recordSize != expected ||
+        (uint64_t)header->count * header->recordSize != body)
+        return Fail("Tarnwick's reply does not have the expected layout");
+    records->assign(ReplyBytes.begin() + sizeof *header, ReplyBytes.end());
+    return EXIT_OK;
+}
+
+int PortNumber(const char* name)
+{
+    long number = 0;
+    if (_strnicmp(name, "COM", 3) != 0 || !ParseNumber(name + 3, &number) || number < 1)
+        return 0;
+    return (int)number;
+}
+
+int QueryStatus(const Target& target, std::vector<QueryPortStatus>* ports, int* testDataOn)
+{
+    QueryReplyHeader header;
+    std::vector<char> records;
+    int status = Query(target, QUERY_STATUS, nullptr, &header, &records);
+    if (status != EXIT_OK)
+        return status;
+    ports->resize(header.count);
+    if (header.count)
+        memcpy(ports->data(), records.data(), records.size());
+    for (QueryPortStatus& port : *ports)
+        port.name[sizeof port.name - 1] = 0;
+    std::sort(ports->begin(), ports->end(), [](const QueryPortStatus& a, const QueryPortStatus& b) {
+        return PortNumber(a.name) < PortNumber(b.name);
+    });
+    if (testDataOn)
+        *testDataOn = (int)header.testDataOn;
+    return EXIT_OK;
+}
+
+std::string LineSettingsText(const QueryPortStatus& port)
+{
+    static const char parities[] = "NOEMS";
+    static const char* const stops[] = {"1", "1.5", "2"};
+    char text[64];
+    snprintf(text, sizeof text, "%u %u%c%s", port.baudRate, port.dataBits,
+             port.parity < 5 ? parities[port.parity] : '?',
+             port.stopBits < 3 ? stops[port.stopBits] : "?");
+    std::string result = text;
+    static const char* const flows[] = {" xon-tx", " xon-rx", " cts", " dsr"};
+    for (int bit = 0; bit < 4; bit++)
+        if (port.flowFlags & (1 << bit))
+            result += flows[bit];
+    return result;
+}
+
+uint32_t LineErrorTotal(const QueryPortStatus& port)
+{
+    uint32_t total = 0;
+    for (uint32_t count : port.lineErrors)
+        total += count;
+    return total;
+}
+
+// "<ERR:FRAME>" gives FRAME.
+static std::string KindName(int kind)
+{
+    std::string marker = LineErrorMarkers[kind].marker;
+    return marker.substr(5, marker.size() - 6);
+}
+
+std::string LineErrorsText(const QueryPortStatus& port)
+{
+    std::string text;
+    for (int kind = 0; kind < LINE_ERROR_KINDS; kind++) {
+        if (!port.lineErrors[kind])
+            continue;
+        text += (text.empty() ? "" : ", ") + KindName(kind) + " " +
+                std::to_string(port.lineErrors[kind]);
+    }
+    return text;
+}
+
+static std::string SignalsText(const QueryPortStatus& port)
+{
+    static const struct {
+        unsigned bit;
+        int output;
+        const char* name;
+    } lamps[] = {{0x10, 0, "CTS"}, {0x20, 0, "DSR"}, {0x80, 0, "CD"},  {0x40, 0, "RI"},
+                 {0x02, 1, "RTS"}, {0x01, 1, "DTR"}, {0x04, 1, "LOOP"}};
+    std::string text;
+    for (const auto& lamp : lamps)
+        if ((lamp.output ? port.outputSignals : port.inputSignals) & lamp.bit)
+            text += (text.empty() ? "" : ",") + std::string(lamp.name);
+    return text.empty() ? "-" : text;
+}
+
+static void PrintJson(const std::vector<QueryPortStatus>& ports, int testDataOn)
+{
+    printf("{\"testDataOn\": %s, \"ports\": [", testDataOn ? "true" : "false");
+    for (size_t i = 0; i < ports.size(); i++) {
+        const QueryPortStatus& p = ports[i];
+        printf("%s\n  {\"name\": \"%s\", \"bytesSent\": %llu, \"bytesReceived\": %llu, "
+               "\"verified\": %llu, \"patternErrors\": %llu, \"unsynced\": %llu, \"lineErrors\": {",
+               i ? "," : "", p.name, (unsigned long long)p.bytesSent,
+               (unsigned long long)p.bytesReceived, (unsigned long long)p.verified,
+               (unsigned long long)p.patternErrors, (unsigned long long)p.unsynced);
+        for (int kind = 0; kind < LINE_ERROR_KINDS; kind++)
+            printf("%s\"%s\": %u", kind ? ", " : "", KindName(kind).c_str(), p.lineErrors[kind]);
+        printf("}, \"inputSignals\": %u, \"outputSignals\": %u, \"holdFlags\": %u, "
+               "\"inQueue\": %u, \"outQueue\": %u, \"baudRate\": %u, \"dataBits\": %u, "
+               "\"parity\": %u, \"stopBits\": %u, \"rtsControl\": %u, \"dtrControl\": %u, "
+               "\"flowFlags\": %u, \"loopbackCapable\": %s, \"modemStatusFailing\": %s}",
+               p.inputSignals, p.outputSignals, p.holdFlags, p.inQueue, p.outQueue, p.baudRate,
+               p.dataBits, p.parity, p.stopBits, p.rtsControl, p.dtrControl, p.flowFlags,
+               p.loopbackCapable ? "true" : "false", p.modemStatusFailing ? "true" : "false");
+    }
+    printf("\n]}\n");
+}
+
+int PrintStatus(const Target& target, int argc, char** argv)
+{
+    int json = argc == 1 && strcmp(argv[0], "--json") == 0;
+    if (argc > 1 || (argc == 1 && !json))
+        return UsageError("status takes only --json");
+    std::vector<QueryPortStatus> ports;
+    int testDataOn = 0;
+    int status = QueryStatus(target, &ports, &testDataOn);
+    if (status != EXIT_OK)
+        return status;
+    if (json) {
+        PrintJson(ports, testDataOn);
+        return EXIT_OK;
+    }
+    printf("%-7s %-18s %12s %12s %12s %8s %10s %8s %-22s %s\n", "PORT", "SETTINGS", "SENT",
+           "RECEIVED", "VERIFIED", "PAT-ERR", "UNSYNCED", "LINE-ERR", "SIGNALS", "HOLDS");
+    for (const QueryPortStatus& p : ports)
+        printf("%-7s %-18s %12llu %12llu %12llu %8llu %10llu %8u %-22s %#x\n", p.name,
+               LineSettingsText(p).c_str(), (unsigned long long)p.bytesSent,
+               (unsigned long long)p.bytesReceived, (unsigned long long)p.verified,
+               (unsigned long long)p.patternErrors, (unsigned long long)p.unsynced,
+               LineErrorTotal(p), SignalsText(p).c_str(), p.holdFlags);
+    printf("%zu ports open, Send Test Data %s\n", ports.size(), testDataOn ? "on" : "off");
+    return EXIT_OK;
+}
+
+int PrintScreen(const Target& target, int argc, char** argv)
+{
+    if (argc != 1)
+        return UsageError("screen takes one port name, e.g. screen COM5");
+    QueryReplyHeader header;
+    std::vector<char> lines;
+    int status = Query(target, QUERY_SCREEN, argv[0], &header, &lines);
+    if (status != EXIT_OK)
+        return status;
+    for (uint32_t i = 0; i < header.count; i++) {
+        char* line = lines.data() + i * QUERY_SCREEN_LINE_BYTES;
+        line[QUERY_SCREEN_LINE_BYTES - 1] = 0;
+        printf("%s\n", line);
+    }
+    return EXIT_OK;
+}
+
+int ResetCounters(const Target& target, int argc, char** argv)
+{
+    if (argc > 1)
+        return UsageError("reset-counters takes at most one port name");
+    QueryReplyHeader header;
+    std::vector<char> none;
+    int status = Query(target, QUERY_RESET, argc ? argv[0] : "", &header, &none);
+    if (status == EXIT_OK)
+        printf("counters of %u port%s reset\n", header.count, header.count == 1 ? "" : "s");
+    return status;
+}

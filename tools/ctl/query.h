@@ -1,0 +1,17 @@
+// The client side of Tarnwick's query interface (app/query.h).
+#pragma once
+#include "app/query.h"
+#include "tools/ctl/ctl.h"
+
+#include <string>
+#include <vector>
+
+// Sends one request and checks the reply's layout; on success `records`
+// holds the records after the header. Prints the failure otherwise.
+int Query(const Target& target, uint32_t kind, const char* port, QueryReplyHeader* header,
+          std::vector<char>* records);
+int QueryStatus(const Target& target, std::vector<QueryPortStatus>* ports, int* testDataOn);
+int PortNumber(const char* name); // 0 when not COMn
+std::string LineSettingsText(const QueryPortStatus& port);
+std::string LineErrorsText(const QueryPortStatus& port); // "FRAME 3, OVERRUN 1", or empty
+uint32_t LineErrorTotal(const QueryPortStatus& port);
