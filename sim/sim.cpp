@@ -211,6 +211,8 @@ void CompleteRequest(Request* r, ULONG_PTR status, DWORD count)
 
 void AbortRequests(Port& p, HANDLE device, bool reads, bool writes)
 {
+    if (p.holdsRequests)
+        return;
     auto matches = [&](const Request* r) {
         return (device == nullptr || r->device == device) && (r->read ? reads : writes);
     };
@@ -523,6 +525,8 @@ void Reset()
     for (int& c : S.totalCalls)
         c = 0;
     S.portCalls.clear();
+    S.log.clear();
+    S.logging = false;
 }
 
 void Install()
@@ -750,10 +754,10 @@ std::vector<DWORD> Purges(int number)
     return p ? p->purges : std::vector<DWORD>();
 }
 
-void FailCall(Call call, DWORD error, int times, int number)
+void FailCall(Call call, DWORD error, int times, int number, int skip)
 {
     if (times != 0)
-        S.faults.push_back(Fault{call, error, times, number});
+        S.faults.push_back(Fault{call, error, times, number, skip});
 }
 
 void ClearFaults()
@@ -776,6 +780,23 @@ void NextReadPending(int number, DWORD delivered, DWORD afterMs)
         p->pendingReadBytes = delivered;
         p->pendingReadAfter = afterMs;
     }
+}
+
+void StartCallLog()
+{
+    S.log.clear();
+    S.logging = true;
+}
+
+const std::vector<LoggedCall>& CallLog()
+{
+    return S.log;
+}
+
+void HoldRequests(int number)
+{
+    if (Port* p = FindPort(number))
+        p->holdsRequests = true;
 }
 
 void NextWritePending(int number, DWORD afterMs)

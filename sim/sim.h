@@ -106,11 +106,23 @@ int CallCount(Call call, int number = 0); // number 0: every port and handle
 std::vector<DWORD> Escapes(int number);   // EscapeCommFunction codes in order
 std::vector<DWORD> Purges(int number);    // PurgeComm flags in order
 
+// Every device call in order since StartCallLog: the call, its port (0: none)
+// and its size or code (bytes asked for, escape function, control code,
+// purge flags). Off until started, so long runs do not grow it.
+struct LoggedCall {
+    Call call;
+    int number;
+    DWORD value;
+};
+void StartCallLog();
+const std::vector<LoggedCall>& CallLog();
+
 // --- fault injection; number 0 means any port ---
-// The next `times` calls (-1: every call until ClearFaults) fail with `error`.
+// After `skip` matching calls go through, the next `times` calls (-1: every
+// call until ClearFaults) fail with `error`.
 // For CALL_WAIT the wait returns WAIT_FAILED; CALL_CREATE_FILE returns
 // INVALID_HANDLE_VALUE; CALL_CREATE_EVENT returns NULL.
-void FailCall(Call call, DWORD error, int times = 1, int number = 0);
+void FailCall(Call call, DWORD error, int times = 1, int number = 0, int skip = 0);
 void ClearFaults();
 // The next ReadFile on the port completes at once with `delivered` bytes of
 // what is queued (fewer than asked for).
@@ -124,5 +136,8 @@ void NextReadPending(int number, DWORD delivered, DWORD afterMs);
 // The next WriteFile goes pending and completes `afterMs` later (INFINITE:
 // only by purge or close), whatever the queue holds.
 void NextWritePending(int number, DWORD afterMs);
+// A driver that keeps its requests through purge and close: they complete
+// only when their time comes.
+void HoldRequests(int number);
 
 } // namespace Sim

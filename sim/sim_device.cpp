@@ -13,6 +13,8 @@ namespace Sim
 static void CountCall(Call call, int number)
 {
     S.totalCalls[call]++;
+    if (S.logging)
+        S.log.push_back(LoggedCall{call, number, 0});
     if (number == 0)
         return;
     std::vector<int>& counts = S.portCalls[number];
@@ -27,12 +29,23 @@ static bool TakeFault(Call call, int number, DWORD* error)
         Fault& f = S.faults[i];
         if (f.call != call || (f.number != 0 && f.number != number))
             continue;
+        if (f.skip > 0) {
+            f.skip--;
+            continue;
+        }
         *error = f.error;
         if (f.times > 0 && --f.times == 0)
             S.faults.erase(S.faults.begin() + i);
         return true;
     }
     return false;
+}
+
+// The size or code of the call just logged.
+static void LogValue(DWORD value)
+{
+    if (S.logging)
+        S.log.back().value = value;
 }
 
 // Every device call starts here: the clock catches up, the call is counted,
@@ -190,6 +203,7 @@ static BOOL WINAPI SimReadFile(HANDLE device, LPVOID buffer, DWORD wanted, LPDWO
     if (count)
         *count = 0;
     Port* p = EnterDevice(CALL_READ_FILE, device);
+    LogValue(wanted);
     if (!p)
         return FALSE;
     unsigned char* out = (unsigned char*)buffer;
@@ -231,6 +245,7 @@ static BOOL WINAPI SimWriteFile(HANDLE device, LPCVOID data, DWORD length, LPDWO
     if (count)
         *count = 0;
     Port* p = EnterDevice(CALL_WRITE_FILE, device);
+    LogValue(length);
     if (!p)
         return FALSE;
     const unsigned char* bytes = (const unsigned char*)data;
@@ -429,6 +444,7 @@ static BOOL AnswerLoopback(Port& p, bool on)
 static BOOL WINAPI SimEscapeCommFunction(HANDLE device, DWORD function)
 {
     Port* p = EnterDevice(CALL_ESCAPE, device);
+    LogValue(function);
     if (!p)
         return FALSE;
     p->escapes.push_back(function);
@@ -473,6 +489,7 @@ static BOOL WINAPI SimDeviceIoControl(HANDLE device, DWORD code, LPVOID, DWORD, 
     if (returned)
         *returned = 0;
     Port* p = EnterDevice(CALL_DEVICE_IO_CONTROL, device);
+    LogValue(code);
     if (!p)
         return FALSE;
     if (code == 0x1B2014 || code == 0x1B2018)
@@ -484,6 +501,7 @@ static BOOL WINAPI SimDeviceIoControl(HANDLE device, DWORD code, LPVOID, DWORD, 
 static BOOL WINAPI SimPurgeComm(HANDLE device, DWORD flags)
 {
     Port* p = EnterDevice(CALL_PURGE, device);
+    LogValue(flags);
     if (!p)
         return FALSE;
     p->purges.push_back(flags);

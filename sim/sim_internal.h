@@ -90,6 +90,7 @@ struct Port {
     DWORD pendingReadBytes = 0;
     DWORD pendingReadAfter = 0;
     bool pendingWriteArmed = false;
+    bool holdsRequests = false;
     DWORD pendingWriteAfter = 0;
     LineFault fault = FAULT_NONE;
     DWORD faultEvery = 0;
@@ -108,6 +109,7 @@ struct Fault {
     DWORD error;
     int times;
     int number;
+    int skip;
 };
 
 struct State {
@@ -120,6 +122,8 @@ struct State {
     std::vector<Fault> faults;
     int totalCalls[CALL_COUNT] = {};
     std::map<int, std::vector<int>> portCalls;
+    std::vector<LoggedCall> log;
+    bool logging = false;
 };
 
 extern State S;

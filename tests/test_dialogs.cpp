@@ -1,22 +1,13 @@
-// The Open Ports and COM Settings dialogs, driven through their real
-// templates and procedures against the simulated adapter.
-#include "app/commands.h"
-#include "app/frame.h"
-#include "app/state.h"
+// The Open Ports and COM Settings dialogs through their real templates and
+// procedures, and the loopback-plug test.
 #include "dialogs/dialogs.h"
 #include "dialogs/line_settings.h"
-#include "port/port_record.h"
-#include "sim/sim.h"
-#include "tests/shell_helpers.h"
-#include "tests/test_support.h"
+#include "port/device.h"
+#include "port/loopback.h"
+#include "tests/support.h"
 
-#include <functional>
-#include <gtest/gtest.h>
+#include <new>
 #include <string.h>
-#include <string>
-#include <vector>
-
-typedef std::vector<std::string> Texts;
 
 static std::string ControlText(HWND dialog, int control)
 {
@@ -25,45 +16,12 @@ static std::string ControlText(HWND dialog, int control)
     return text;
 }
 
-static Texts ListItems(HWND dialog, int control)
-{
-    Texts items;
-    int count = (int)SendDlgItemMessageA(dialog, control, CB_GETCOUNT, 0, 0);
-    for (int i = 0; i < count; i++) {
-        char text[64];
-        SendDlgItemMessageA(dialog, control, CB_GETLBTEXT, i, (LPARAM)text);
-        items.push_back(text);
-    }
-    return items;
-}
-
-static int Selection(HWND dialog, int control)
-{
-    return (int)SendDlgItemMessageA(dialog, control, CB_GETCURSEL, 0, 0);
-}
-
 static void Select(HWND dialog, int control, int index)
 {
     SendDlgItemMessageA(dialog, control, CB_SETCURSEL, (WPARAM)index, 0);
 }
 
-static void Check(HWND dialog, int control)
-{
-    SendDlgItemMessageA(dialog, control, BM_SETCHECK, BST_CHECKED, 0);
-}
-
-static void Press(HWND dialog, int button)
-{
-    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                 (LPARAM)GetDlgItem(dialog, button));
-}
-
-static int CreateFileCalls()
-{
-    return Sim::CallCount(Sim::CALL_CREATE_FILE);
-}
-
-static Texts MissingPortBoxes(int first, int count)
+static Texts Missing(int first, int count)
 {
     Texts texts;
     for (int n = first; n < first + count; n++) {
@@ -73,7 +31,7 @@ static Texts MissingPortBoxes(int first, int count)
     return texts;
 }
 
-static Texts OpenPortNames()
+static Texts OpenNames()
 {
     Texts names;
     for (PortRecord* p = PortListHead; p; p = p->next)
@@ -81,659 +39,7 @@ static Texts OpenPortNames()
     return names;
 }
 
-// Runs a dialog modally, as the program does, and acts on it from inside
-// its message loop as a user would.
-static std::function<void(HWND)> ModalAction;
-static const char* ModalCaption;
-static int ModalActed;
-static UINT_PTR ModalTimers[2];
-
-static void CALLBACK ActOnModalDialog(HWND, UINT, UINT_PTR timer, DWORD)
-{
-    KillTimer(nullptr, timer);
-    for (UINT_PTR& t : ModalTimers)
-        if (t == timer)
-            t = 0;
-    HWND dialog = FindWindowA("#32770", ModalCaption);
-    if (!dialog)
-        return;
-    ModalActed++;
-    if (ModalActed == 1)
-        ModalAction(dialog);
-    else
-        EndDialog(dialog, -2); // the action did not close it
-}
-
-static void ArmModalAction(const char* caption, std::function<void(HWND)> action)
-{
-    ModalCaption = caption;
-    ModalAction = action;
-    ModalActed = 0;
-    ModalTimers[0] = SetTimer(nullptr, 0, 0, ActOnModalDialog);
-    // Only if the action failed to close the dialog, so the test fails
-    // instead of hanging.
-    ModalTimers[1] = SetTimer(nullptr, 0, 500, ActOnModalDialog);
-}
-
-static void DisarmModalAction()
-{
-    for (UINT_PTR& timer : ModalTimers) {
-        if (timer)
-            KillTimer(nullptr, timer);
-        timer = 0;
-    }
-}
-
-class DialogTest : public testing::Test
-{
-  protected:
-    SimulatedAdapter sim;
-    BoxRecorder recorder;
-
-    void SetUp() override
-    {
-        ResetProgramState();
-        StartFrameOnce();
-        ASSERT_TRUE(IsWindow(MdiClient));
-    }
-
-    void TearDown() override
-    {
-        DisarmModalAction();
-        for (HWND d : dialogs)
-            DestroyWindow(d);
-        CloseAllPortWindows();
-        ResetProgramState();
-    }
-
-    HWND OpenPortsDialog()
-    {
-        HWND d = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_OPEN_PORTS),
-                                    FrameWindow, OpenPortsDlgProc, 0);
-        dialogs.push_back(d);
-        return d;
-    }
-
-    HWND ComSettingsDialog(PortRecord* port)
-    {
-        SettingsTargetPort = port;
-        HWND d = CreateDialogParamA(GetModuleHandleA(nullptr), "SETTINGSDLGBOX", port->window,
-                                    ComSettingsDlgProc, 0);
-        dialogs.push_back(d);
-        return d;
-    }
-
-    // From COM<from> with a typed or chosen quantity, the rest as given.
-    void RunOpenPorts(int from, const char* quantity, std::function<void(HWND)> adjust = nullptr)
-    {
-        HWND d = OpenPortsDialog();
-        ASSERT_TRUE(d);
-        Select(d, IDC_FROM_PORT, from - 1);
-        if (quantity)
-            SetDlgItemTextA(d, IDC_QUANTITY, quantity);
-        if (adjust)
-            adjust(d);
-        Press(d, IDOK);
-    }
-
-    PortRecord* OpenDefaultPort(int number)
-    {
-        Sim::AddPort(number);
-        RunOpenPorts(number, nullptr);
-        return FindOpenPort(("COM" + std::to_string(number)).c_str());
-    }
-
-    std::vector<HWND> dialogs;
-};
-
-// --- the Open Ports template and its lists ---
-
-typedef DialogTest OpenPortsTemplate;
-
-// The dialog templates as stored in the resources, read item by item.
-enum Kind {
-    DEF_BUTTON,
-    BUTTON,
-    GROUP_LABEL,
-    LABEL,
-    RIGHT_LABEL,
-    GROUP_BOX,
-    CHECK_BOX,
-    LIST,
-    COMBO
-};
-
-struct Item {
-    int id;
-    Kind kind;
-    std::string text;
-    int x, y, w, h;
-};
-
-struct Template {
-    DWORD style;
-    int x, y, w, h;
-    std::string caption, font;
-    int pointSize;
-    std::vector<Item> items;
-    std::vector<DWORD> styles;
-    std::vector<WORD> classes;
-};
-
-static std::string ReadString(const WORD*& p)
-{
-    std::string s;
-    if (*p == 0xFFFF) {
-        p += 2;
-        return s;
-    }
-    while (*p)
-        s += (char)*p++;
-    p++;
-    return s;
-}
-
-static Kind KindOf(WORD atom, DWORD style)
-{
-    if (atom == 0x85)
-        return (style & 3) == CBS_DROPDOWNLIST ? LIST : COMBO;
-    if (atom == 0x82) {
-        if ((style & 0xF) == SS_RIGHT)
-            return RIGHT_LABEL;
-        return (style & WS_GROUP) ? GROUP_LABEL : LABEL;
-    }
-    switch (style & 0xF) {
-    case BS_DEFPUSHBUTTON:
-        return DEF_BUTTON;
-    case BS_GROUPBOX:
-        return GROUP_BOX;
-    case BS_AUTOCHECKBOX:
-        return CHECK_BOX;
-    default:
-        return BUTTON;
-    }
-}
-
-static Template LoadTemplate(const char* name)
-{
-    Template t = {};
-    HRSRC found = FindResourceA(nullptr, name, (LPCSTR)RT_DIALOG);
-    if (!found)
-        return t;
-    const BYTE* base = (const BYTE*)LockResource(LoadResource(nullptr, found));
-    const DLGTEMPLATE* head = (const DLGTEMPLATE*)base;
-    t.style = head->style;
-    t.x = head->x;
-    t.y = head->y;
-    t.w = head->cx;
-    t.h = head->cy;
-    const WORD* p = (const WORD*)(head + 1);
-    ReadString(p); // menu
-    ReadString(p); // class
-    t.caption = ReadString(p);
-    if (t.style & DS_SETFONT) {
-        t.pointSize = *p++;
-        t.font = ReadString(p);
-    }
-    for (int i = 0; i < head->cdit; i++) {
-        p = (const WORD*)(((ULONG_PTR)p + 3) & ~(ULONG_PTR)3);
-        const DLGITEMTEMPLATE* item = (const DLGITEMTEMPLATE*)p;
-        p = (const WORD*)(item + 1);
-        WORD atom = p[0] == 0xFFFF ? p[1] : 0;
-        ReadString(p);
-        std::string text = ReadString(p);
-        p += 1 + *p / 2; // creation data
-        t.items.push_back({(short)item->id, KindOf(atom, item->style), text, item->x, item->y,
-                           item->cx, item->cy});
-        t.styles.push_back(item->style);
-        t.classes.push_back(atom);
-    }
-    return t;
-}
-
-static void ExpectItems(const Template& t, const std::vector<Item>& want)
-{
-    ASSERT_EQ(want.size(), t.items.size());
-    for (size_t i = 0; i < want.size(); i++) {
-        const Item& w = want[i];
-        const Item& g = t.items[i];
-        EXPECT_EQ(w.id, g.id) << "item " << i + 1;
-        EXPECT_EQ(w.kind, g.kind) << "item " << i + 1;
-        EXPECT_EQ(w.text, g.text) << "item " << i + 1;
-        EXPECT_EQ((std::vector<int>{w.x, w.y, w.w, w.h}), (std::vector<int>{g.x, g.y, g.w, g.h}))
-            << "item " << i + 1;
-        DWORD style = t.styles[i];
-        if (w.kind == LIST || w.kind == COMBO) {
-            EXPECT_EQ(0x85, t.classes[i]);
-            EXPECT_EQ(0u, style & CBS_SORT) << "item " << i + 1;
-            EXPECT_EQ((DWORD)(WS_VSCROLL | WS_TABSTOP), style & (WS_VSCROLL | WS_TABSTOP))
-                << "item " << i + 1;
-        }
-        if (w.kind == DEF_BUTTON || w.kind == BUTTON) {
-            EXPECT_EQ((DWORD)WS_TABSTOP, style & WS_TABSTOP) << "item " << i + 1;
-        }
-        if (w.kind == LABEL || w.kind == GROUP_LABEL) {
-            EXPECT_EQ((DWORD)SS_CENTER, style & 0xF) << "item " << i + 1;
-        }
-        EXPECT_EQ((DWORD)(WS_CHILD | WS_VISIBLE), style & (WS_CHILD | WS_VISIBLE));
-    }
-}
-
-TEST_F(OpenPortsTemplate, TemplateIsAsDesigned)
-{
-    Template t = LoadTemplate(MAKEINTRESOURCEA(IDD_OPEN_PORTS));
-    EXPECT_EQ("Open Ports", t.caption);
-    EXPECT_EQ("MS Sans Serif", t.font);
-    EXPECT_EQ(8, t.pointSize);
-    EXPECT_EQ((std::vector<int>{0, 0, 174, 161}), (std::vector<int>{t.x, t.y, t.w, t.h}));
-    EXPECT_EQ((DWORD)(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME),
-              t.style & ~(DWORD)DS_SETFONT);
-    ExpectItems(t, {
-                       {IDOK, DEF_BUTTON, "OK", 84, 141, 39, 12},
-                       {IDCANCEL, BUTTON, "Cancel", 129, 141, 39, 12},
-                       {-1, GROUP_LABEL, "From", 12, 16, 24, 9},
-                       {-1, GROUP_LABEL, "Quantity", 87, 16, 30, 8},
-                       {-1, GROUP_BOX, "&COM Options:", 6, 33, 90, 101},
-                       {-1, LABEL, "&Baud Rate", 12, 51, 36, 7},
-                       {-1, LABEL, "&Data Bits", 12, 72, 35, 7},
-                       {-1, LABEL, "P&arity", 12, 93, 36, 7},
-                       {IDC_PARITY, LIST, "", 51, 90, 39, 69},
-                       {-1, LABEL, "&Stop Bits", 12, 114, 36, 7},
-                       {IDC_STOP_BITS, LIST, "", 51, 111, 39, 51},
-                       {-1, RIGHT_LABEL, "&RTS:", 105, 48, 18, 7},
-                       {IDC_RTS, LIST, "", 126, 45, 35, 66},
-                       {-1, RIGHT_LABEL, "&DTR:", 105, 63, 18, 7},
-                       {IDC_DTR, LIST, "", 126, 61, 35, 77},
-                       {IDC_RX_XONXOFF, CHECK_BOX, "XON/XOFF", 111, 78, 54, 7},
-                       {IDC_DSR_FLOW, CHECK_BOX, "DSR", 111, 113, 36, 7},
-                       {IDC_TX_XONXOFF, CHECK_BOX, "XON/XOFF", 111, 123, 54, 7},
-                       {-1, GROUP_BOX, "Rec. Flow Control", 99, 33, 69, 57},
-                       {-1, GROUP_BOX, "Send Flow Control", 99, 92, 69, 42},
-                       {IDC_CTS_FLOW, CHECK_BOX, "CTS", 111, 103, 39, 7},
-                       {IDC_BAUD, LIST, "", 51, 48, 39, 102},
-                       {IDC_DATA_BITS, LIST, "", 51, 69, 39, 51},
-                       {IDC_FROM_PORT, LIST, "", 39, 14, 42, 81},
-                       {IDC_QUANTITY, COMBO, "", 123, 14, 39, 84},
-                       {-1, GROUP_BOX, "COM Region", 6, 3, 162, 28},
-                   });
-}
-
-TEST_F(OpenPortsTemplate, LiveDialogHasTheControlsInTabOrder)
-{
-    HWND d = OpenPortsDialog();
-    ASSERT_TRUE(d);
-    char caption[32];
-    GetWindowTextA(d, caption, sizeof caption);
-    EXPECT_STREQ("Open Ports", caption);
-    Template t = LoadTemplate(MAKEINTRESOURCEA(IDD_OPEN_PORTS));
-    HWND child = GetWindow(d, GW_CHILD);
-    for (const Item& item : t.items) {
-        ASSERT_TRUE(child);
-        EXPECT_EQ(item.id, (int)(short)GetDlgCtrlID(child));
-        child = GetWindow(child, GW_HWNDNEXT);
-    }
-    EXPECT_EQ(nullptr, child);
-}
-
-TEST_F(OpenPortsTemplate, ComSettingsTemplateIsAsDesigned)
-{
-    Template t = LoadTemplate("SETTINGSDLGBOX");
-    EXPECT_EQ("COM Settings", t.caption);
-    EXPECT_EQ("Helv", t.font);
-    EXPECT_EQ(8, t.pointSize);
-    EXPECT_EQ((std::vector<int>{57, 30, 175, 129}), (std::vector<int>{t.x, t.y, t.w, t.h}));
-    EXPECT_EQ((DWORD)(WS_POPUP | WS_CAPTION), t.style & ~(DWORD)DS_SETFONT);
-    ExpectItems(t, {
-                       {IDOK, DEF_BUTTON, "OK", 84, 111, 39, 12},
-                       {IDCANCEL, BUTTON, "Cancel", 129, 111, 39, 12},
-                       {-1, GROUP_BOX, "&COM Options:", 6, 2, 90, 101},
-                       {-1, LABEL, "&Baud Rate", 12, 20, 36, 7},
-                       {-1, LABEL, "&Data Bits", 12, 41, 35, 7},
-                       {-1, LABEL, "P&arity", 12, 62, 36, 7},
-                       {IDC_PARITY, LIST, "", 51, 59, 39, 69},
-                       {-1, LABEL, "&Stop Bits", 12, 83, 36, 7},
-                       {IDC_STOP_BITS, LIST, "", 51, 81, 39, 51},
-                       {-1, RIGHT_LABEL, "&RTS:", 105, 17, 18, 7},
-                       {IDC_RTS, LIST, "", 126, 14, 35, 66},
-                       {-1, RIGHT_LABEL, "&DTR:", 105, 33, 18, 7},
-                       {IDC_DTR, LIST, "", 126, 30, 35, 77},
-                       {IDC_RX_XONXOFF, CHECK_BOX, "XON/XOFF", 111, 47, 54, 7},
-                       {IDC_DSR_FLOW, CHECK_BOX, "DSR", 111, 82, 36, 7},
-                       {IDC_TX_XONXOFF, CHECK_BOX, "XON/XOFF", 111, 92, 54, 7},
-                       {-1, GROUP_BOX, "Rec. Flow Control", 99, 2, 69, 57},
-                       {-1, GROUP_BOX, "Send Flow Control", 99, 62, 69, 42},
-                       {IDC_CTS_FLOW, CHECK_BOX, "CTS", 111, 73, 39, 7},
-                       {IDC_BAUD, LIST, "", 51, 17, 39, 102},
-                       {IDC_DATA_BITS, LIST, "", 51, 38, 39, 51},
-                   });
-}
-
-TEST_F(OpenPortsTemplate, ListsHoldTheirItemsAndDefaults)
-{
-    HWND d = OpenPortsDialog();
-    Texts baud = ListItems(d, IDC_BAUD);
-    EXPECT_EQ((Texts{"300", "600", "1200", "2400", "3600", "4800", "7200", "9600", "19200", "38400",
-                     "57600", "115200", "230400", "460800", "921600"}),
-              baud);
-    EXPECT_EQ("9600", ControlText(d, IDC_BAUD));
-    EXPECT_EQ(0u, BaudRateList[baud.size()]); // the list's end mark
-    Texts from = ListItems(d, IDC_FROM_PORT);
-    ASSERT_EQ(255u, from.size());
-    EXPECT_EQ("COM1", from[0]);
-    EXPECT_EQ("COM100", from[99]);
-    EXPECT_EQ("COM255", from[254]);
-    EXPECT_EQ(4, Selection(d, IDC_FROM_PORT));
-    EXPECT_EQ((Texts{"1 Ports", "2 Ports", "4 Ports", "8 Ports", "16 Ports", "24 Ports", "32 Ports",
-                     "64 Ports"}),
-              ListItems(d, IDC_QUANTITY));
-    EXPECT_EQ("1 Ports", ControlText(d, IDC_QUANTITY));
-    EXPECT_EQ((Texts{"7 bits", "8 bits"}), ListItems(d, IDC_DATA_BITS));
-    EXPECT_EQ(1, Selection(d, IDC_DATA_BITS));
-    EXPECT_EQ((Texts{"None", "Odd", "Even", "Mark", "Space"}), ListItems(d, IDC_PARITY));
-    EXPECT_EQ(0, Selection(d, IDC_PARITY));
-    EXPECT_EQ((Texts{"1", "1.5", "2"}), ListItems(d, IDC_STOP_BITS));
-    EXPECT_EQ(0, Selection(d, IDC_STOP_BITS));
-    EXPECT_EQ((Texts{"Clear", "Set", "Auto", "Toggle"}), ListItems(d, IDC_RTS));
-    EXPECT_EQ(1, Selection(d, IDC_RTS));
-    EXPECT_EQ((Texts{"Clear", "Set", "Auto"}), ListItems(d, IDC_DTR));
-    EXPECT_EQ(1, Selection(d, IDC_DTR));
-    for (int box : {IDC_RX_XONXOFF, IDC_CTS_FLOW, IDC_DSR_FLOW, IDC_TX_XONXOFF})
-        EXPECT_EQ(BST_UNCHECKED, (int)IsDlgButtonChecked(d, box));
-}
-
-// --- opening a run of ports ---
-
-typedef DialogTest OpenPorts;
-
-TEST_F(OpenPorts, DefaultsOpenCom5AloneAt9600_8N1)
-{
-    Sim::AddPorts(1, 10);
-    RunOpenPorts(5, nullptr);
-    EXPECT_EQ(Texts{}, recorder.Texts());
-    ASSERT_EQ(Texts{"COM5"}, OpenPortNames());
-    EXPECT_EQ(1, CreateFileCalls());
-    PortRecord* port = PortListHead;
-    EXPECT_EQ(port, SettingsTargetPort);
-    ASSERT_TRUE(IsWindow(port->window));
-    EXPECT_EQ(MdiClient, GetParent(port->window));
-    DCB dcb = Sim::CommState(5);
-    EXPECT_EQ(9600u, dcb.BaudRate);
-    EXPECT_EQ(8, dcb.ByteSize);
-    EXPECT_EQ(NOPARITY, dcb.Parity);
-    EXPECT_EQ(ONESTOPBIT, dcb.StopBits);
-    EXPECT_EQ((DWORD)RTS_CONTROL_ENABLE, dcb.fRtsControl);
-    EXPECT_EQ((DWORD)DTR_CONTROL_ENABLE, dcb.fDtrControl);
-    EXPECT_EQ(0u, dcb.fOutX);
-    EXPECT_EQ(0u, dcb.fInX);
-    EXPECT_EQ(0u, dcb.fOutxCtsFlow);
-    EXPECT_EQ(0u, dcb.fOutxDsrFlow);
-    EXPECT_EQ(SIGNAL_RTS | SIGNAL_DTR, port->outputSignals);
-}
-
-TEST_F(OpenPorts, OpeningAPortEnablesTheSettingsAndWindowMenus)
-{
-    EnableMenuItem(AppMenu, 1, MF_BYPOSITION | MF_DISABLED);
-    EnableMenuItem(AppMenu, 2, MF_BYPOSITION | MF_DISABLED);
-    RunOpenPorts(5, nullptr); // no such port: nothing is enabled
-    EXPECT_TRUE(GetMenuState(AppMenu, 1, MF_BYPOSITION) & MF_DISABLED);
-    Sim::AddPort(6);
-    RunOpenPorts(6, nullptr);
-    EXPECT_FALSE(GetMenuState(AppMenu, 1, MF_BYPOSITION) & MF_DISABLED);
-    EXPECT_FALSE(GetMenuState(AppMenu, 2, MF_BYPOSITION) & MF_DISABLED);
-}
-
-TEST_F(OpenPorts, RunFromCom250TriesCom250To257InOrder)
-{
-    RunOpenPorts(250, nullptr, [](HWND d) { Select(d, IDC_QUANTITY, 3); });
-    EXPECT_EQ(MissingPortBoxes(250, 8), recorder.Texts());
-    EXPECT_EQ(8, CreateFileCalls());
-    EXPECT_EQ(nullptr, PortListHead);
-}
-
-TEST_F(OpenPorts, TypedQuantityIsReadAsANumberOfPortsFromItsStart)
-{
-    struct Case {
-        std::string quantity;
-        int tried;
-    };
-    const Case cases[] = {
-        {"5", 5},
-        {"-5", 0},
-        {"0", 0},
-        {"", 0},
-        {" ", 0},
-        {"-99999999999999999999", 0},
-        {std::string(56, '0') + "3", 3}, // read up to 57 characters
-        {std::string(57, '0') + "3", 0}, // read as 57 zeros
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE("quantity \"" + c.quantity + "\"");
-        recorder.boxes.clear();
-        int callsBefore = CreateFileCalls();
-        RunOpenPorts(5, c.quantity.c_str());
-        EXPECT_EQ(c.tried, CreateFileCalls() - callsBefore);
-        EXPECT_EQ(MissingPortBoxes(5, c.tried), recorder.Texts());
-    }
-}
-
-TEST_F(OpenPorts, CancelAndAQuantityWithoutANumberOpenNothingAndCloseTheDialog)
-{
-    Sim::AddPort(5);
-    struct Case {
-        const char* name;
-        void (*action)(HWND);
-    };
-    const Case cases[] = {
-        {"Cancel", [](HWND d) { Press(d, IDCANCEL); }},
-        {"quantity abc",
-         [](HWND d) {
-             SetDlgItemTextA(d, IDC_QUANTITY, "abc");
-             Press(d, IDOK);
-         }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ArmModalAction("Open Ports", c.action);
-        INT_PTR result =
-            DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_OPEN_PORTS),
-                            FrameWindow, OpenPortsDlgProc, 0);
-        DisarmModalAction();
-        EXPECT_EQ(0, result);
-        EXPECT_EQ(1, ModalActed);
-        EXPECT_EQ(0, CreateFileCalls());
-        EXPECT_EQ(Texts{}, recorder.Texts());
-    }
-}
-
-TEST_F(OpenPorts, FrameCommandRunsTheDialogModally)
-{
-    Sim::AddPort(7);
-    ArmModalAction("Open Ports", [](HWND d) {
-        Select(d, IDC_FROM_PORT, 6);
-        Press(d, IDOK);
-    });
-    SendMessageA(FrameWindow, WM_COMMAND, CMD_OPEN_PORTS, 0);
-    EXPECT_EQ(1, ModalActed);
-    EXPECT_EQ(Texts{"COM7"}, OpenPortNames());
-}
-
-TEST_F(OpenPorts, MissingPortsInARunGiveTwoBoxesEachInOrder)
-{
-    Sim::AddPort(3);
-    Sim::AddPort(5);
-    RunOpenPorts(3, nullptr, [](HWND d) { Select(d, IDC_QUANTITY, 2); });
-    Texts expected = MissingPortBoxes(4, 1);
-    Texts com6 = MissingPortBoxes(6, 1);
-    expected.insert(expected.end(), com6.begin(), com6.end());
-    EXPECT_EQ(expected, recorder.Texts());
-    EXPECT_EQ((Texts{"COM5", "COM3"}), OpenPortNames());
-    for (PortRecord* p = PortListHead; p; p = p->next) {
-        EXPECT_TRUE(IsWindow(p->window));
-        char title[16];
-        GetWindowTextA(p->window, title, sizeof title);
-        EXPECT_STREQ(p->name, title);
-    }
-}
-
-TEST_F(OpenPorts, PortFailedBoxHasNoCaptionAndIsOwnedByTheFocus)
-{
-    std::vector<HWND> focusAtBox;
-    recorder.onBox = [&](const ShownBox&) { focusAtBox.push_back(GetFocus()); };
-    Sim::AddPort(5);
-    RunOpenPorts(5, "2");
-    ASSERT_EQ(2u, recorder.boxes.size());
-    const ShownBox& box = recorder.boxes[1];
-    EXPECT_EQ("Port failed to open.", box.text);
-    EXPECT_EQ("(null)", box.caption);
-    EXPECT_EQ((UINT)MB_OK, box.style);
-    EXPECT_EQ(focusAtBox[1], box.owner);
-}
-
-TEST_F(OpenPorts, RecordOfAPortThatFailsIsFreedAtOnce)
-{
-    RecordWatch watch = {};
-    int closedAtBox = -1;
-    recorder.onBox = [&](const ShownBox& box) {
-        if (box.text.rfind("Error from CreateFile:", 0) == 0) {
-            ASSERT_TRUE(CurrentPort);
-            WatchRecord(&watch, CurrentPort);
-        } else {
-            closedAtBox = watch.closed;
-            EXPECT_EQ(nullptr, CurrentPort);
-        }
-    };
-    RunOpenPorts(9, nullptr);
-    UnwatchRecord(&watch);
-    EXPECT_EQ(1, closedAtBox);
-    EXPECT_EQ(nullptr, PortListHead);
-}
-
-// Lets the MDI client create `allowed` windows and refuses the rest, keeping
-// a watch on each refused record.
-static WNDPROC RealMdiClientProc;
-static int WindowsAllowed;
-static RecordWatch RefusedWatch;
-static LRESULT CALLBACK RefusingMdiClient(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_MDICREATE && WindowsAllowed-- <= 0) {
-        WatchRecord(&RefusedWatch, CurrentPort);
-        return 0;
-    }
-    return CallWindowProcA(RealMdiClientProc, window, message, wParam, lParam);
-}
-
-class OpenPortsWindowRefused : public DialogTest
-{
-  protected:
-    void Refuse(int allowed)
-    {
-        WindowsAllowed = allowed;
-        RefusedWatch = RecordWatch{};
-        RealMdiClientProc =
-            (WNDPROC)SetWindowLongPtrA(MdiClient, GWLP_WNDPROC, (LONG_PTR)RefusingMdiClient);
-    }
-    void TearDown() override
-    {
-        if (RealMdiClientProc)
-            SetWindowLongPtrA(MdiClient, GWLP_WNDPROC, (LONG_PTR)RealMdiClientProc);
-        RealMdiClientProc = nullptr;
-        UnwatchRecord(&RefusedWatch);
-        DialogTest::TearDown();
-    }
-};
-
-TEST_F(OpenPortsWindowRefused, PortIsClosedAndFreedBeforeTheBoxAndTheRunStops)
-{
-    Sim::AddPorts(5, 3);
-    Refuse(1);
-    bool com6OpenAtBox = true;
-    Texts listAtBox;
-    recorder.onBox = [&](const ShownBox&) {
-        com6OpenAtBox = Sim::IsOpen(6);
-        listAtBox = OpenPortNames();
-    };
-    RunOpenPorts(5, "3");
-    ASSERT_EQ(1u, recorder.boxes.size());
-    EXPECT_EQ("Port No Open.", recorder.boxes[0].text);
-    EXPECT_EQ("", recorder.boxes[0].caption);
-    EXPECT_FALSE(com6OpenAtBox);
-    EXPECT_EQ(Texts{"COM5"}, listAtBox);
-    EXPECT_EQ(1, RefusedWatch.closed);
-    EXPECT_EQ(nullptr, CurrentPort);
-    EXPECT_EQ(2, CreateFileCalls()); // COM7 is not tried
-    EXPECT_FALSE(Sim::IsOpen(7));
-    ASSERT_TRUE(PortListHead);
-    EXPECT_TRUE(IsWindow(PortListHead->window));
-}
-
-// --- hostile quantities ---
-
-TEST_F(OpenPortsWindowRefused, HugeQuantityRunsUpwardFromTheFirstPort)
-{
-    // Without a stop this run would try every number up to 2147483647; the
-    // refused window ends it where the test can see it.
-    Sim::AddPort(9);
-    Refuse(0);
-    RunOpenPorts(5, "2147483647");
-    Texts expected = MissingPortBoxes(5, 4);
-    expected.push_back("Port No Open.");
-    EXPECT_EQ(expected, recorder.Texts());
-}
-
-TEST_F(OpenPorts, HugeQuantityEndsAtTheHighestPortNumberWithoutWrapping)
-{
-    // The list offers COM1 to COM255; a first port near the top of the range
-    // shows where a saturated quantity ends.
-    Texts expected;
-    for (const char* n : {"2147483644", "2147483645", "2147483646", "2147483647"}) {
-        expected.push_back(std::string("Error from CreateFile: 2 COM") + n + " 0");
-        expected.push_back("Port failed to open.");
-    }
-    const std::string quantities[] = {"2147483647", "99999999999999999999", std::string(57, '9'),
-                                      std::string(200, '9')};
-    for (const std::string& quantity : quantities) {
-        int callsBefore = CreateFileCalls();
-        recorder.boxes.clear();
-        RunOpenPorts(5, quantity.c_str(), [](HWND d) {
-            int index = (int)SendDlgItemMessageA(d, IDC_FROM_PORT, CB_ADDSTRING, 0,
-                                                 (LPARAM) "COM2147483644");
-            Select(d, IDC_FROM_PORT, index);
-        });
-        EXPECT_EQ(4, CreateFileCalls() - callsBefore) << quantity.size() << " digits";
-        EXPECT_EQ(expected, recorder.Texts()) << quantity.size() << " digits";
-    }
-}
-
-// --- the line settings applied to each new port ---
-
-TEST_F(OpenPorts, RtsAndDtrChoicesSetTheModesAndTheOutputs)
-{
-    struct Case {
-        const char* name;
-        int rts, dtr; // list positions
-        DWORD rtsControl, dtrControl;
-        unsigned short outputs;
-    };
-    const Case cases[] = {
-        {"RTS Clear", 0, 1, RTS_CONTROL_DISABLE, DTR_CONTROL_ENABLE, SIGNAL_DTR},
-        {"RTS Toggle, DTR Clear", 3, 0, RTS_CONTROL_TOGGLE, DTR_CONTROL_DISABLE, SIGNAL_RTS},
-        {"RTS Clear, DTR Auto", 0, 2, RTS_CONTROL_DISABLE, DTR_CONTROL_HANDSHAKE, SIGNAL_DTR},
-    };
-    int number = 10;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Sim::AddPort(++number);
-        RunOpenPorts(number, nullptr, [&](HWND d) {
-            Select(d, IDC_RTS, c.rts);
-            Select(d, IDC_DTR, c.dtr);
-        });
-        ASSERT_TRUE(PortListHead);
-        EXPECT_EQ(c.rtsControl, Sim::CommState(number).fRtsControl);
-        EXPECT_EQ(c.dtrControl, Sim::CommState(number).fDtrControl);
-        EXPECT_EQ(c.outputs, PortListHead->outputSignals);
-    }
-}
-
+// A DCB with every member the dialogs leave alone set to something unusual.
 static DCB OddDcb()
 {
     DCB dcb = Sim::CommState(0);
@@ -741,13 +47,8 @@ static DCB OddDcb()
     dcb.ByteSize = 6;
     dcb.Parity = MARKPARITY;
     dcb.StopBits = TWOSTOPBITS;
-    dcb.fBinary = 1;
-    dcb.fParity = 1;
-    dcb.fDsrSensitivity = 1;
-    dcb.fTXContinueOnXoff = 1;
-    dcb.fErrorChar = 1;
-    dcb.fNull = 1;
-    dcb.fAbortOnError = 1;
+    dcb.fParity = dcb.fDsrSensitivity = dcb.fTXContinueOnXoff = dcb.fErrorChar = 1;
+    dcb.fNull = dcb.fAbortOnError = 1;
     dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
     dcb.fDtrControl = DTR_CONTROL_DISABLE;
     dcb.XonLim = 123;
@@ -760,292 +61,592 @@ static DCB OddDcb()
     return dcb;
 }
 
-// Every member and bit other than the ten the dialogs set is as `want` has it.
-static void ExpectSameApartFromTheTen(const DCB& want, DCB got)
+// `got` with the ten members the dialogs set taken from `dialog`.
+static DCB WithTheTen(DCB got, const DCB& dialog)
 {
-    got.BaudRate = want.BaudRate;
-    got.ByteSize = want.ByteSize;
-    got.Parity = want.Parity;
-    got.StopBits = want.StopBits;
-    got.fRtsControl = want.fRtsControl;
-    got.fDtrControl = want.fDtrControl;
-    got.fOutX = want.fOutX;
-    got.fInX = want.fInX;
-    got.fOutxCtsFlow = want.fOutxCtsFlow;
-    got.fOutxDsrFlow = want.fOutxDsrFlow;
-    EXPECT_EQ(0, memcmp(&want, &got, sizeof(DCB)));
+    got.BaudRate = dialog.BaudRate;
+    got.ByteSize = dialog.ByteSize;
+    got.Parity = dialog.Parity;
+    got.StopBits = dialog.StopBits;
+    got.fRtsControl = dialog.fRtsControl;
+    got.fDtrControl = dialog.fDtrControl;
+    got.fOutX = dialog.fOutX;
+    got.fInX = dialog.fInX;
+    got.fOutxCtsFlow = dialog.fOutxCtsFlow;
+    got.fOutxDsrFlow = dialog.fOutxDsrFlow;
+    return got;
 }
 
-TEST_F(OpenPorts, OnlyTheTenSettingsChange)
+class Dialogs : public FrameTest
 {
+  protected:
+    void TearDown() override
+    {
+        for (HWND d : dialogs)
+            DestroyWindow(d);
+        FrameTest::TearDown();
+    }
+    // No ports, dialogs or boxes: for the next part of a test.
+    void Fresh()
+    {
+        for (HWND d : dialogs)
+            DestroyWindow(d);
+        dialogs.clear();
+        FrameTest::TearDown();
+        FrameTest::SetUp();
+        boxes.boxes.clear();
+    }
+    HWND OpenPortsDialog()
+    {
+        dialogs.push_back(CreateDialogParamA(nullptr, MAKEINTRESOURCEA(IDD_OPEN_PORTS), FrameWindow,
+                                             OpenPortsDlgProc, 0));
+        return dialogs.back();
+    }
+    HWND SettingsDialog(PortRecord* port)
+    {
+        SettingsTargetPort = port;
+        dialogs.push_back(CreateDialogParamA(nullptr, RESOURCE_NAME(VANT_SETTINGS_DIALOG),
+                                             port->window, ComSettingsDlgProc, 0));
+        return dialogs.back();
+    }
+    // From COM<from>, with a typed quantity if given, the rest as `adjust` sets it.
+    void RunOpenPorts(int from, const char* quantity, std::function<void(HWND)> adjust = nullptr)
+    {
+        HWND d = OpenPortsDialog();
+        Select(d, IDC_FROM_PORT, from - 1);
+        if (quantity)
+            SetDlgItemTextA(d, IDC_QUANTITY, quantity);
+        if (adjust)
+            adjust(d);
+        Press(d, IDOK);
+    }
+    static int Creates()
+    {
+        return Sim::CallCount(Sim::CALL_CREATE_FILE);
+    }
+    std::vector<HWND> dialogs;
+};
+
+TEST_F(Dialogs, TypedQuantitiesAndModalRuns)
+{
+    const struct {
+        std::string quantity;
+        int tried;
+    } cases[] = {
+        {"5", 5},
+        {"-5", 0},
+        {"0", 0},
+        {"", 0},
+        {" ", 0},
+        {"-99999999999999999999", 0},
+        {std::string(56, '0') + "3", 3}, // read up to 57 characters
+        {std::string(57, '0') + "3", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("\"" + c.quantity + "\"");
+        boxes.boxes.clear();
+        int before = Creates();
+        RunOpenPorts(5, c.quantity.c_str());
+        EXPECT_EQ(c.tried, Creates() - before);
+        EXPECT_EQ(Missing(5, c.tried), boxes.All());
+    }
+    // Near the top of the range a saturated quantity ends at the highest number.
+    Texts top;
+    for (const char* n : {"2147483644", "2147483645", "2147483646", "2147483647"}) {
+        top.push_back(std::string("Error from CreateFile: 2 COM") + n + " 0");
+        top.push_back("Port failed to open.");
+    }
+    for (const std::string& q : {std::string("2147483647"), std::string("99999999999999999999"),
+                                 std::string(57, '9'), std::string(200, '9')}) {
+        boxes.boxes.clear();
+        RunOpenPorts(5, q.c_str(), [](HWND d) {
+            Select(d, IDC_FROM_PORT,
+                   (int)SendDlgItemMessageA(d, IDC_FROM_PORT, CB_ADDSTRING, 0,
+                                            (LPARAM) "COM2147483644"));
+        });
+        EXPECT_EQ(top, boxes.All()) << q.size() << " digits";
+    }
+
+    Fresh();
+    Sim::AddPort(5), Sim::AddPort(7);
+    auto command = [] { SendMessageA(FrameWindow, WM_COMMAND, CMD_OPEN_PORTS, 0); };
+    EXPECT_TRUE(RunModal("Open Ports", command, [](HWND d) { Press(d, IDCANCEL); }));
+    EXPECT_TRUE(RunModal("Open Ports", command, [](HWND d) {
+        SetDlgItemTextA(d, IDC_QUANTITY, "abc");
+        Press(d, IDOK);
+    }));
+    EXPECT_EQ(0, Creates());
+    EXPECT_TRUE(RunModal("Open Ports", command, [](HWND d) {
+        Select(d, IDC_FROM_PORT, 6);
+        Press(d, IDOK);
+    }));
+    EXPECT_EQ(Texts{"COM7"}, OpenNames());
+    EXPECT_EQ(Texts{}, boxes.All());
+}
+
+// Lets the MDI client create `allowed` windows and refuses the rest.
+static WNDPROC RealClient;
+static int WindowsAllowed;
+static RecordWatch RefusedWatch;
+static LRESULT CALLBACK RefusingClient(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_MDICREATE && WindowsAllowed-- <= 0) {
+        WatchRecord(&RefusedWatch, CurrentPort);
+        return 0;
+    }
+    return CallWindowProcA(RealClient, window, message, wParam, lParam);
+}
+
+TEST_F(Dialogs, OpenPortsDefaultsRunsAndFailures)
+{
+    HWND d = OpenPortsDialog();
+    EXPECT_EQ(255, SendDlgItemMessageA(d, IDC_FROM_PORT, CB_GETCOUNT, 0, 0));
+    EXPECT_EQ("COM5", ControlText(d, IDC_FROM_PORT));
+    Sim::AddPorts(1, 10);
+    Press(d, IDOK);
+    EXPECT_EQ(Texts{}, boxes.All());
+    ASSERT_EQ(Texts{"COM5"}, OpenNames());
+    EXPECT_EQ(1, Creates());
+    PortRecord* port = PortListHead;
+    EXPECT_EQ(port, SettingsTargetPort);
+    EXPECT_EQ(MdiClient, GetParent(port->window));
+    DCB dcb = Sim::CommState(5), want = WithTheTen(dcb, DCB{});
+    want.BaudRate = 9600;
+    want.ByteSize = 8;
+    want.fRtsControl = RTS_CONTROL_ENABLE;
+    want.fDtrControl = DTR_CONTROL_ENABLE;
+    EXPECT_EQ(0, memcmp(&want, &dcb, sizeof dcb));
+    EXPECT_EQ(SIGNAL_RTS | SIGNAL_DTR, port->outputSignals);
+    EXPECT_FALSE(GetMenuState(AppMenu, MENU_SETTINGS_POSITION, MF_BYPOSITION) & MF_DISABLED);
+    EXPECT_FALSE(GetMenuState(AppMenu, MENU_WINDOW_POSITION, MF_BYPOSITION) & MF_DISABLED);
+
+    Fresh();
+    Sim::AddPort(3);
     Sim::AddPort(5);
-    DCB odd = OddDcb();
-    Sim::SetCommStateOf(5, odd);
-    RunOpenPorts(5, nullptr, [](HWND d) {
-        Select(d, IDC_BAUD, 11);
-        Select(d, IDC_DATA_BITS, 0);
-        Select(d, IDC_PARITY, 2);
-        Select(d, IDC_STOP_BITS, 1);
-        Check(d, IDC_TX_XONXOFF);
-        Check(d, IDC_CTS_FLOW);
-    });
-    EXPECT_EQ(Texts{}, recorder.Texts());
-    DCB dcb = Sim::CommState(5);
-    EXPECT_EQ(115200u, dcb.BaudRate);
-    EXPECT_EQ(7, dcb.ByteSize);
-    EXPECT_EQ(EVENPARITY, dcb.Parity);
-    EXPECT_EQ(ONE5STOPBITS, dcb.StopBits);
-    EXPECT_EQ((DWORD)RTS_CONTROL_ENABLE, dcb.fRtsControl);
-    EXPECT_EQ((DWORD)DTR_CONTROL_ENABLE, dcb.fDtrControl);
-    EXPECT_EQ(1u, dcb.fOutX);
-    EXPECT_EQ(0u, dcb.fInX);
-    EXPECT_EQ(1u, dcb.fOutxCtsFlow);
-    EXPECT_EQ(0u, dcb.fOutxDsrFlow);
-    ExpectSameApartFromTheTen(odd, dcb);
+    std::vector<HWND> focus;
+    boxes.onBox = [&](const ShownBox&) { focus.push_back(GetFocus()); };
+    EnableMenuItem(AppMenu, MENU_SETTINGS_POSITION, MF_BYPOSITION | MF_DISABLED);
+    RunOpenPorts(250, nullptr, [](HWND d) { Select(d, IDC_QUANTITY, 3); });
+    EXPECT_EQ(Missing(250, 8), boxes.All());
+    EXPECT_TRUE(GetMenuState(AppMenu, MENU_SETTINGS_POSITION, MF_BYPOSITION) &
+                MF_DISABLED); // none opened
+    EXPECT_EQ("(null)", boxes.boxes[1].caption);
+    EXPECT_EQ((UINT)MB_OK, boxes.boxes[1].style);
+    EXPECT_EQ(focus[1], boxes.boxes[1].owner);
+    boxes.boxes.clear();
+    RunOpenPorts(3, nullptr, [](HWND d) { Select(d, IDC_QUANTITY, 2); });
+    Texts expected = Missing(4, 1), com6 = Missing(6, 1);
+    expected.insert(expected.end(), com6.begin(), com6.end());
+    EXPECT_EQ(expected, boxes.All());
+    EXPECT_EQ((Texts{"COM5", "COM3"}), OpenNames());
+    for (PortRecord* p = PortListHead; p; p = p->next) {
+        char title[16];
+        GetWindowTextA(p->window, title, sizeof title);
+        EXPECT_STREQ(p->name, title);
+    }
+
+    Fresh(); // a failed open frees its record at once
+    RecordWatch watch = {};
+    int closedAtBox = -1;
+    boxes.onBox = [&](const ShownBox& box) {
+        if (box.text.rfind("Error from CreateFile:", 0) == 0) {
+            WatchRecord(&watch, CurrentPort);
+        } else {
+            closedAtBox = watch.closed;
+            EXPECT_EQ(nullptr, CurrentPort);
+        }
+    };
+    RunOpenPorts(9, nullptr);
+    UnwatchRecord(&watch);
+    EXPECT_EQ(1, closedAtBox);
+
+    Fresh(); // a failed window closes its port before the box and ends the run
+    Sim::AddPorts(5, 3);
+    WindowsAllowed = 1;
+    RefusedWatch = RecordWatch{};
+    RealClient = (WNDPROC)SetWindowLongPtrA(MdiClient, GWLP_WNDPROC, (LONG_PTR)RefusingClient);
+    bool com6OpenAtBox = true;
+    boxes.onBox = [&](const ShownBox&) { com6OpenAtBox = Sim::IsOpen(6); };
+    RunOpenPorts(5, "3");
+    SetWindowLongPtrA(MdiClient, GWLP_WNDPROC, (LONG_PTR)RealClient);
+    UnwatchRecord(&RefusedWatch);
+    EXPECT_EQ(Texts{"Port No Open."}, boxes.All());
+    EXPECT_EQ("", boxes.boxes[0].caption);
+    EXPECT_FALSE(com6OpenAtBox);
+    EXPECT_EQ(1, RefusedWatch.closed);
+    EXPECT_EQ(nullptr, CurrentPort);
+    EXPECT_EQ(2, Creates()); // COM7 is not tried
+    EXPECT_EQ(Texts{"COM5"}, OpenNames());
 }
 
-TEST_F(OpenPorts, FailedGetCommStateAppliesTheDialogToAZeroedDcb)
+// Both dialogs map every control onto its DCB member and leave the rest alone.
+TEST_F(Dialogs, ControlsMapOntoTheDcbInBothDialogs)
 {
+    const struct {
+        int baud, dataBits, parity, stopBits, rts, dtr; // list positions
+        int checked[4];                                 // TX, RX XON/XOFF, CTS, DSR
+        DWORD rate;
+        BYTE byteSize;
+        DWORD rtsControl, dtrControl;
+        unsigned short outputs; // from RTS|DTR|LOOP
+    } cases[] = {
+        {11, 0, 2, 1, 1, 1, {1, 0, 1, 0}, 115200, 7, RTS_CONTROL_ENABLE, DTR_CONTROL_ENABLE, 7},
+        {0, 1, 4, 2, 0, 1, {0, 1, 0, 1}, 300, 8, RTS_CONTROL_DISABLE, DTR_CONTROL_ENABLE, 5},
+        {14, 1, 1, 0, 3, 0, {0, 0, 0, 0}, 921600, 8, RTS_CONTROL_TOGGLE, DTR_CONTROL_DISABLE, 6},
+        {7, 0, 3, 0, 2, 2, {1, 1, 1, 1}, 9600, 7, RTS_CONTROL_HANDSHAKE, DTR_CONTROL_HANDSHAKE, 7},
+        {-1, -1, -1, -1, -1, -1, {0, 0, 0, 0}, 14400, 6, 3, 3, 7}, // nothing selected
+    };
+    const int boxIds[4] = {IDC_TX_XONXOFF, IDC_RX_XONXOFF, IDC_CTS_FLOW, IDC_DSR_FLOW};
+    int number = 10;
+    for (bool settings : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message()
+                         << (settings ? "COM Settings " : "Open Ports ") << c.rate);
+            boxes.boxes.clear();
+            Sim::AddPort(++number);
+            Sim::SetCommStateOf(number, OddDcb());
+            auto adjust = [&](HWND d) {
+                int lists[6] = {IDC_BAUD,      IDC_DATA_BITS, IDC_PARITY,
+                                IDC_STOP_BITS, IDC_RTS,       IDC_DTR};
+                int at[6] = {c.baud, c.dataBits, c.parity, c.stopBits, c.rts, c.dtr};
+                for (int i = 0; i < 6; i++)
+                    Select(d, lists[i], at[i]);
+                for (int i = 0; i < 4; i++)
+                    CheckDlgButton(d, boxIds[i], c.checked[i] ? BST_CHECKED : BST_UNCHECKED);
+            };
+            PortRecord* port;
+            if (settings) {
+                port = OpenWindow(number);
+                port->outputSignals = SIGNAL_RTS | SIGNAL_DTR | SIGNAL_LOOP;
+                HWND d = SettingsDialog(port);
+                adjust(d);
+                Press(d, IDOK);
+                if (c.dataBits >= 0) {
+                    EXPECT_EQ("ByteSize = " + std::to_string(c.byteSize), boxes.boxes[0].text);
+                    EXPECT_EQ(d, boxes.boxes[0].owner);
+                    EXPECT_EQ("(null)", boxes.boxes[0].caption);
+                }
+            } else {
+                RunOpenPorts(number, nullptr, adjust);
+                port = FindOpenPort(("COM" + std::to_string(number)).c_str());
+                ASSERT_TRUE(port);
+            }
+            // A list without a selection writes 255, which the device refuses.
+            bool refused = c.parity < 0;
+            Texts shown = boxes.All();
+            EXPECT_EQ(refused, !shown.empty() && shown.back() == "Error from SetCommState:87");
+            DCB want = OddDcb(), got = Sim::CommState(number);
+            want.BaudRate = c.rate;
+            want.ByteSize = c.byteSize;
+            want.Parity = (BYTE)c.parity;
+            want.StopBits = (BYTE)c.stopBits;
+            want.fRtsControl = c.rtsControl;
+            want.fDtrControl = c.dtrControl;
+            want.fOutX = c.checked[0];
+            want.fInX = c.checked[1];
+            want.fOutxCtsFlow = c.checked[2];
+            want.fOutxDsrFlow = c.checked[3];
+            DCB device = refused ? OddDcb() : want;
+            EXPECT_EQ(0, memcmp(&device, &got, sizeof got));
+            EXPECT_EQ(0, memcmp(&want, &port->dcb, sizeof got));
+            EXPECT_EQ(settings ? c.outputs : c.outputs & ~SIGNAL_LOOP, port->outputSignals);
+        }
+    }
+}
+
+TEST_F(Dialogs, ComSettingsAndFailedDeviceCalls)
+{
+    PortRecord* port = OpenWindow(5);
+    DCB dcb = Sim::CommState(5);
+    dcb.BaudRate = 14400; // not in the list: shows 300
+    dcb.ByteSize = 5;     // not 7: shows 8
+    dcb.Parity = 7;
+    dcb.StopBits = 3;
+    dcb.fDtrControl = 3;
+    dcb.fInX = dcb.fOutxDsrFlow = 1;
+    Sim::SetCommStateOf(5, dcb);
+    HWND d = SettingsDialog(port);
+    EXPECT_EQ("300", ControlText(d, IDC_BAUD));
+    EXPECT_EQ("8 bits", ControlText(d, IDC_DATA_BITS));
+    for (int list : {IDC_PARITY, IDC_STOP_BITS, IDC_DTR})
+        EXPECT_EQ(-1, SendDlgItemMessageA(d, list, CB_GETCURSEL, 0, 0)) << list;
+    EXPECT_EQ("Set", ControlText(d, IDC_RTS));
+    const int checked[][2] = {
+        {IDC_RX_XONXOFF, 1}, {IDC_DSR_FLOW, 1}, {IDC_TX_XONXOFF, 0}, {IDC_CTS_FLOW, 0}};
+    for (const auto& c : checked)
+        EXPECT_EQ(c[1], (int)IsDlgButtonChecked(d, c[0])) << c[0];
+    EXPECT_EQ(nullptr, GetDlgItem(d, IDC_QUANTITY));
+    int sets = Sim::CallCount(Sim::CALL_SET_COMM_STATE);
+    Select(d, IDC_BAUD, 3);
+    Press(d, IDCANCEL);
+    EXPECT_EQ(sets, Sim::CallCount(Sim::CALL_SET_COMM_STATE));
+    EXPECT_EQ(Texts{}, boxes.All());
+    // The port window's command runs it modally on that port; the box comes
+    // before the device is set.
+    PortRecord* other = OpenWindow(6);
+    SettingsTargetPort = other;
+    int setsAtBox = -1;
+    boxes.onBox = [&](const ShownBox&) { setsAtBox = Sim::CallCount(Sim::CALL_SET_COMM_STATE); };
+    EXPECT_TRUE(RunModal(
+        "COM Settings", [&] { Command(CMD_PORT_SETTINGS, port->window); },
+        [](HWND d) {
+            Select(d, IDC_BAUD, 12);
+            Select(d, IDC_PARITY, 0);
+            Select(d, IDC_STOP_BITS, 0);
+            Select(d, IDC_DTR, 1);
+            Press(d, IDOK);
+        }));
+    EXPECT_EQ(Texts{"ByteSize = 8"}, boxes.All());
+    EXPECT_EQ(sets, setsAtBox);
+    EXPECT_EQ(230400u, Sim::CommState(5).BaudRate);
+    EXPECT_EQ(9600u, Sim::CommState(6).BaudRate);
+
+    Fresh();
     Sim::AddPort(5);
     Sim::SetCommStateOf(5, OddDcb());
     Sim::FailCall(Sim::CALL_GET_COMM_STATE, ERROR_INVALID_HANDLE);
-    RunOpenPorts(5, nullptr);
-    EXPECT_EQ(Texts{"Error from GetCommState:6"}, recorder.Texts());
-    ASSERT_TRUE(PortListHead);
-    DCB zeroed = {};
-    zeroed.DCBlength = sizeof(DCB);
-    ExpectSameApartFromTheTen(zeroed, PortListHead->dcb);
-    EXPECT_EQ(9600u, PortListHead->dcb.BaudRate);
-    EXPECT_EQ(8, PortListHead->dcb.ByteSize);
-}
-
-TEST_F(OpenPorts, RefusedSettingsAreReportedAndThePortStays)
-{
-    Sim::AddPort(5);
     Sim::FailCall(Sim::CALL_SET_COMM_STATE, ERROR_INVALID_PARAMETER);
     RunOpenPorts(5, nullptr);
-    EXPECT_EQ(Texts{"Error from SetCommState:87"}, recorder.Texts());
-    ASSERT_TRUE(PortListHead);
-    EXPECT_TRUE(IsWindow(PortListHead->window));
-    EXPECT_TRUE(Sim::IsOpen(5));
-}
-
-// --- ApplyLineSettings on its own ---
-
-typedef DialogTest LineSettings;
-
-TEST_F(LineSettings, ListWithoutSelectionWritesAllOnesAndLeavesOutputsAlone)
-{
-    HWND d = OpenPortsDialog();
-    for (int id : {IDC_BAUD, IDC_DATA_BITS, IDC_PARITY, IDC_STOP_BITS, IDC_RTS, IDC_DTR})
-        Select(d, id, -1);
-    for (unsigned short outputs : {0, SIGNAL_RTS | SIGNAL_DTR | SIGNAL_LOOP}) {
-        PortRecord port;
-        port.dcb.BaudRate = 4321;
-        port.dcb.ByteSize = 5;
-        port.outputSignals = outputs;
-        ApplyLineSettings(d, &port, 1);
-        EXPECT_EQ(4321u, port.dcb.BaudRate);
-        EXPECT_EQ(5, port.dcb.ByteSize);
-        EXPECT_EQ(255, port.dcb.Parity);
-        EXPECT_EQ(255, port.dcb.StopBits);
-        EXPECT_EQ(3u, port.dcb.fRtsControl);
-        EXPECT_EQ(3u, port.dcb.fDtrControl);
-        EXPECT_EQ(outputs, port.outputSignals);
-    }
-    EXPECT_EQ(Texts{}, recorder.Texts()); // no data bits read, no box
-}
-
-TEST_F(LineSettings, LoopBitIsNeverTouched)
-{
-    HWND d = OpenPortsDialog();
-    Select(d, IDC_RTS, 0);
-    Select(d, IDC_DTR, 0);
-    PortRecord port;
-    port.outputSignals = SIGNAL_RTS | SIGNAL_DTR | SIGNAL_LOOP;
-    ApplyLineSettings(d, &port);
-    EXPECT_EQ(SIGNAL_LOOP, port.outputSignals);
-    Select(d, IDC_RTS, 2);
-    Select(d, IDC_DTR, 1);
-    port.outputSignals = 0;
-    ApplyLineSettings(d, &port);
-    EXPECT_EQ(SIGNAL_RTS | SIGNAL_DTR, port.outputSignals);
-    EXPECT_EQ((DWORD)RTS_CONTROL_HANDSHAKE, port.dcb.fRtsControl);
-}
-
-// --- the COM Settings dialog ---
-
-class ComSettings : public DialogTest
-{
-  protected:
-    PortRecord* port = nullptr;
-
-    void SetUp() override
-    {
-        DialogTest::SetUp();
-        port = OpenDefaultPort(5);
-        ASSERT_TRUE(port);
-    }
-
-    // The dialog on COM5 after the device's settings were changed behind it.
-    HWND DialogOnChangedDevice(std::function<void(DCB&)> change)
-    {
-        DCB dcb = Sim::CommState(5);
-        change(dcb);
-        Sim::SetCommStateOf(5, dcb);
-        return ComSettingsDialog(port);
-    }
-};
-
-TEST_F(ComSettings, ShowsADefaultOpenedPort)
-{
-    HWND d = ComSettingsDialog(port);
-    ASSERT_TRUE(d);
-    char caption[32];
-    GetWindowTextA(d, caption, sizeof caption);
-    EXPECT_STREQ("COM Settings", caption);
-    EXPECT_EQ(15u, ListItems(d, IDC_BAUD).size());
-    EXPECT_EQ("9600", ControlText(d, IDC_BAUD));
-    EXPECT_EQ("8 bits", ControlText(d, IDC_DATA_BITS));
-    EXPECT_EQ("None", ControlText(d, IDC_PARITY));
-    EXPECT_EQ("1", ControlText(d, IDC_STOP_BITS));
-    EXPECT_EQ("Set", ControlText(d, IDC_RTS));
-    EXPECT_EQ("Set", ControlText(d, IDC_DTR));
-    for (int box : {IDC_RX_XONXOFF, IDC_CTS_FLOW, IDC_DSR_FLOW, IDC_TX_XONXOFF})
-        EXPECT_EQ(BST_UNCHECKED, (int)IsDlgButtonChecked(d, box));
-    EXPECT_EQ(nullptr, GetDlgItem(d, IDC_FROM_PORT));
-    EXPECT_EQ(nullptr, GetDlgItem(d, IDC_QUANTITY));
-}
-
-TEST_F(ComSettings, FlowControlBoxesFollowTheDevice)
-{
-    HWND d = DialogOnChangedDevice([](DCB& dcb) {
-        dcb.fInX = 1;
-        dcb.fOutxDsrFlow = 1;
-    });
-    EXPECT_EQ(BST_CHECKED, (int)IsDlgButtonChecked(d, IDC_RX_XONXOFF));
-    EXPECT_EQ(BST_CHECKED, (int)IsDlgButtonChecked(d, IDC_DSR_FLOW));
-    EXPECT_EQ(BST_UNCHECKED, (int)IsDlgButtonChecked(d, IDC_TX_XONXOFF));
-    EXPECT_EQ(BST_UNCHECKED, (int)IsDlgButtonChecked(d, IDC_CTS_FLOW));
-}
-
-TEST_F(ComSettings, OkShowsTheByteSizeBeforeTheDeviceIsSet)
-{
-    HWND d = ComSettingsDialog(port);
-    int setsBefore = Sim::CallCount(Sim::CALL_SET_COMM_STATE);
-    int setsAtBox = -1;
-    recorder.onBox = [&](const ShownBox&) { setsAtBox = Sim::CallCount(Sim::CALL_SET_COMM_STATE); };
-    Press(d, IDOK);
-    ASSERT_EQ(Texts{"ByteSize = 8"}, recorder.Texts());
-    EXPECT_EQ(d, recorder.boxes[0].owner);
-    EXPECT_EQ("(null)", recorder.boxes[0].caption);
-    EXPECT_EQ((UINT)MB_OK, recorder.boxes[0].style);
-    EXPECT_EQ(setsBefore, setsAtBox);
-    EXPECT_EQ(setsBefore + 1, Sim::CallCount(Sim::CALL_SET_COMM_STATE));
-}
-
-TEST_F(ComSettings, SevenBitsShowSeven)
-{
-    HWND d = ComSettingsDialog(port);
-    Select(d, IDC_DATA_BITS, 0);
-    Press(d, IDOK);
-    EXPECT_EQ(Texts{"ByteSize = 7"}, recorder.Texts());
-    EXPECT_EQ(7, Sim::CommState(5).ByteSize);
-}
-
-TEST_F(ComSettings, CancelShowsAndWritesNothing)
-{
-    HWND d = ComSettingsDialog(port);
-    int setsBefore = Sim::CallCount(Sim::CALL_SET_COMM_STATE);
-    Select(d, IDC_BAUD, 0);
-    Press(d, IDCANCEL);
-    EXPECT_EQ(Texts{}, recorder.Texts());
-    EXPECT_EQ(setsBefore, Sim::CallCount(Sim::CALL_SET_COMM_STATE));
-    EXPECT_EQ(9600u, Sim::CommState(5).BaudRate);
-}
-
-TEST_F(ComSettings, RateNotInTheListShows300AndOkSetsIt)
-{
-    HWND d = DialogOnChangedDevice([](DCB& dcb) {
-        dcb.BaudRate = 14400;
-        dcb.ByteSize = 5;
-    });
-    EXPECT_EQ(0, Selection(d, IDC_BAUD));
-    EXPECT_EQ("300", ControlText(d, IDC_BAUD));
-    EXPECT_EQ("8 bits", ControlText(d, IDC_DATA_BITS));
-    Press(d, IDOK);
-    EXPECT_EQ(300u, Sim::CommState(5).BaudRate);
-    EXPECT_EQ(8, Sim::CommState(5).ByteSize);
-}
-
-TEST_F(ComSettings, DtrControl3RoundTripsAndLeavesTheDtrOutput)
-{
-    HWND d = DialogOnChangedDevice([](DCB& dcb) { dcb.fDtrControl = 3; });
-    EXPECT_EQ(-1, Selection(d, IDC_DTR));
-    port->outputSignals = SIGNAL_RTS;
-    Press(d, IDOK);
-    EXPECT_EQ(3u, port->dcb.fDtrControl);
-    EXPECT_EQ(3u, Sim::CommState(5).fDtrControl);
-    EXPECT_EQ(SIGNAL_RTS, port->outputSignals);
-}
-
-TEST_F(ComSettings, ParityOutOfRangeShowsNoneSelectedAndOkWrites255)
-{
-    HWND d = DialogOnChangedDevice([](DCB& dcb) {
-        dcb.Parity = 7;
-        dcb.StopBits = 3;
-    });
-    EXPECT_EQ(-1, Selection(d, IDC_PARITY));
-    EXPECT_EQ(-1, Selection(d, IDC_STOP_BITS));
-    Press(d, IDOK);
-    EXPECT_EQ(255, port->dcb.Parity);
-    EXPECT_EQ(255, port->dcb.StopBits);
-}
-
-TEST_F(ComSettings, OkChangesOnlyTheTenSettings)
-{
-    DCB odd = OddDcb();
-    odd.ByteSize = 8;
-    Sim::SetCommStateOf(5, odd);
-    HWND d = ComSettingsDialog(port);
-    Check(d, IDC_DSR_FLOW);
-    Press(d, IDOK);
-    DCB dcb = Sim::CommState(5);
-    EXPECT_EQ(300u, dcb.BaudRate);
-    EXPECT_EQ(MARKPARITY, dcb.Parity);
-    EXPECT_EQ(TWOSTOPBITS, dcb.StopBits);
-    EXPECT_EQ((DWORD)RTS_CONTROL_HANDSHAKE, dcb.fRtsControl);
-    EXPECT_EQ(1u, dcb.fOutxDsrFlow);
-    ExpectSameApartFromTheTen(odd, dcb);
-}
-
-TEST_F(ComSettings, RefusedSettingsAreReportedAndKeptInTheRecord)
-{
-    HWND d = ComSettingsDialog(port);
+    EXPECT_EQ((Texts{"Error from GetCommState:6", "Error from SetCommState:87"}), boxes.All());
+    port = PortListHead;
+    ASSERT_TRUE(port && IsWindow(port->window));
+    DCB zeroed = {}; // a failed read gives the dialog a zeroed DCB
+    zeroed.DCBlength = sizeof zeroed;
+    DCB got = port->dcb, want = WithTheTen(zeroed, got);
+    EXPECT_EQ(0, memcmp(&got, &want, sizeof got));
+    EXPECT_EQ(9600u, got.BaudRate);
+    boxes.boxes.clear();
+    DCB changed = Sim::CommState(5);
+    changed.BaudRate = 57600;
+    Sim::SetCommStateOf(5, changed);
+    Sim::FailCall(Sim::CALL_GET_COMM_STATE, ERROR_INVALID_HANDLE);
+    d = SettingsDialog(port);
+    EXPECT_EQ("9600", ControlText(d, IDC_BAUD)); // what the record holds
     Select(d, IDC_BAUD, 8);
     Sim::FailCall(Sim::CALL_SET_COMM_STATE, ERROR_INVALID_PARAMETER);
     Press(d, IDOK);
-    EXPECT_EQ((Texts{"ByteSize = 8", "Error from SetCommState:87"}), recorder.Texts());
+    EXPECT_EQ((Texts{"Error from GetCommState:6", "ByteSize = 8", "Error from SetCommState:87"}),
+              boxes.All());
     EXPECT_EQ(19200u, port->dcb.BaudRate);
-    EXPECT_EQ(9600u, Sim::CommState(5).BaudRate);
+    EXPECT_EQ(57600u, Sim::CommState(5).BaudRate);
 }
 
-TEST_F(ComSettings, FailedReadShowsWhatTheRecordHolds)
+// --- the loopback-plug test ---
+
+static const char Caption[] = "Tarnwick - Loopback Test";
+
+static int AllDeviceCalls()
 {
-    Sim::FailCall(Sim::CALL_GET_COMM_STATE, ERROR_INVALID_HANDLE);
-    HWND d = DialogOnChangedDevice([](DCB& dcb) { dcb.BaudRate = 57600; });
-    EXPECT_EQ(Texts{"Error from GetCommState:6"}, recorder.Texts());
-    EXPECT_EQ("9600", ControlText(d, IDC_BAUD));
+    int total = 0;
+    for (int c = 0; c < Sim::CALL_COUNT; c++)
+        total += Sim::CallCount((Sim::Call)c);
+    return total;
 }
 
-TEST_F(ComSettings, PortWindowCommandRunsTheDialogModally)
+class Loopback : public SimTest
 {
-    ArmModalAction("COM Settings", [](HWND d) {
-        Select(d, IDC_BAUD, 12);
-        Press(d, IDOK);
-    });
-    SendMessageA(port->window, WM_COMMAND, CMD_PORT_SETTINGS, 0);
-    EXPECT_EQ(1, ModalActed);
-    EXPECT_EQ(Texts{"ByteSize = 8"}, recorder.Texts());
-    EXPECT_EQ(230400u, Sim::CommState(5).BaudRate);
+  protected:
+    void TearDown() override
+    {
+        if (port && inStorage)
+            port->~PortRecord();
+        SimTest::TearDown();
+    }
+    // COM5 at 8 data bits, no parity, one stop bit; with `inStorage` its
+    // record lives where the test can see any write after it was freed.
+    void OpenAt(Sim::Wiring wiring, DWORD baud = 9600)
+    {
+        Sim::AddPort(5, wiring);
+        DCB dcb = Sim::CommState(5);
+        dcb.BaudRate = baud;
+        Sim::SetCommStateOf(5, dcb);
+        port = inStorage ? new (storage) PortRecord : new PortRecord;
+        ASSERT_EQ(0, OpenPort(port, "COM5"));
+        Device.GetCommState(port->device, &port->dcb);
+    }
+    std::string Last() const
+    {
+        return boxes.boxes.empty() ? "" : boxes.boxes.back().text;
+    }
+    PortRecord* port = nullptr;
+    bool inStorage = false;
+    alignas(PortRecord) unsigned char storage[sizeof(PortRecord)];
+};
+
+TEST_F(Loopback, Outcomes)
+{
+    const char* pass = "COM5 passed the loopback test.";
+    const struct {
+        Sim::Wiring wiring;
+        DWORD baud;
+        void (*arrange)();
+        const char* result;
+    } cases[] = {
+        {Sim::WIRE_LOOPBACK_PLUG, 9600, [] {}, pass},
+        {Sim::WIRE_LOOPBACK_PLUG_RI, 9600, [] {}, "COM5 passed the loopback test. RI present."},
+        {Sim::WIRE_NONE, 9600, [] {}, "Port failed loopback test(Error:1eH)"},
+        {Sim::WIRE_DATA_ONLY, 9600, [] {}, "Port failed loopback test(Error:eH)"},
+        {Sim::WIRE_LOOPBACK_PLUG, 300, [] {}, "Port failed loopback test(Error:10H)"}, // late
+        {Sim::WIRE_LOOPBACK_PLUG, 600, [] {}, pass},
+        {Sim::WIRE_LOOPBACK_PLUG, 9600,
+         [] {
+             Sim::PeerSend(5, "abc", 3); // bytes already waiting
+             Sim::Advance(100);
+         },
+         "Port failed loopback test(Error:10H)"},
+        {Sim::WIRE_LOOPBACK_PLUG_RI, 9600,
+         [] { Sim::FailCall(Sim::CALL_GET_MODEM_STATUS, ERROR_BAD_COMMAND, -1, 5); },
+         "Port failed loopback test(Error:eH)"}, // inputs read as off
+        {Sim::WIRE_LOOPBACK_PLUG, 9600,
+         [] { Sim::FailCall(Sim::CALL_CLEAR_COMM_ERROR, ERROR_INVALID_HANDLE, 1, 5); },
+         "Port failed loopback test(Error:10H)"}, // an empty queue
+        {Sim::WIRE_LOOPBACK_PLUG, 9600, [] { Sim::NextReadShort(5, 0); },
+         "Port failed loopback test(Error:40H)"}, // zeroed buffer: the end check passes
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.result);
+        Sim::Reset();
+        boxes.boxes.clear();
+        OpenAt(c.wiring, c.baud);
+        c.arrange();
+        RunLoopbackTest(port);
+        ASSERT_LE(2u, boxes.boxes.size()); // and the read's own box when it came short
+        ASSERT_GE(3u, boxes.boxes.size());
+        EXPECT_EQ("Place the loopback plug on COM5", boxes.boxes[0].text);
+        EXPECT_EQ(Caption, boxes.boxes[0].caption);
+        EXPECT_EQ((UINT)MB_OKCANCEL, boxes.boxes[0].style);
+        EXPECT_EQ(c.result, Last());
+        EXPECT_EQ(Caption, boxes.boxes.back().caption);
+        EXPECT_EQ((UINT)(c.result[0] == 'P' ? MB_ICONERROR : MB_ICONINFORMATION),
+                  boxes.boxes.back().style);
+        EXPECT_EQ(0, port->testInProgress);
+        if (c.baud == 300) {
+            EXPECT_EQ(0, Sim::CallCount(Sim::CALL_READ_FILE, 5)); // the echo stays queued
+            Sim::Advance(1000);
+            EXPECT_EQ(8u, Sim::InputQueue(5));
+        }
+        delete port;
+    }
+    port = nullptr;
+}
+
+TEST_F(Loopback, WhatTheTestDoesToThePort)
+{
+    OpenAt(Sim::WIRE_LOOPBACK_PLUG);
+    SetLoopback(port, 1);
+    port->outputSignals = SIGNAL_LOOP;
+    HMENU frameMenu = AppMenu;
+    AppMenu = CreateMenu();
+    AppendMenuA(AppMenu, MF_STRING | MF_CHECKED, CMD_SEND_TEST_DATA, "Send Test Data");
+    TestDataOn = 1;
+    std::vector<int> flags;
+    boxes.onBox = [&](const ShownBox&) {
+        flags.push_back(port->testInProgress);
+        flags.push_back(
+            TestDataOn +
+            2 * !!(GetMenuState(AppMenu, CMD_SEND_TEST_DATA, MF_BYCOMMAND) & MF_CHECKED));
+    };
+    Sim::StartCallLog();
+    int sets = Sim::CallCount(Sim::CALL_SET_COMM_STATE);
+    RunLoopbackTest(port);
+    EXPECT_EQ((std::vector<int>{0, 0, 1, 0}), flags); // test data off before the question
+    EXPECT_EQ("COM5 passed the loopback test.", Last());
+    EXPECT_EQ((std::vector<DWORD>{CLRDTR, CLRRTS, CLRDTR, SETRTS, SETDTR, CLRRTS, SETDTR, SETRTS}),
+              Sim::Escapes(5));
+    EXPECT_EQ(SIGNAL_DTR | SIGNAL_RTS, port->outputSignals);
+    EXPECT_EQ(3u, Sim::OutputLines(5));
+    EXPECT_FALSE(Sim::LoopbackOn(5)); // the internal loop is off
+    EXPECT_EQ((std::vector<DWORD>{PURGE_TXABORT, PURGE_RXABORT}), Sim::Purges(5));
+    EXPECT_EQ(sets, Sim::CallCount(Sim::CALL_SET_COMM_STATE)); // no handshake: nothing set
+    EXPECT_EQ(6, Sim::CallCount(Sim::CALL_SLEEP));
+    EXPECT_EQ(std::vector<DWORD>{8}, Logged(Sim::CALL_WRITE_FILE)); // "TESTING" with its NUL
+    EXPECT_EQ(std::vector<DWORD>{8}, Logged(Sim::CALL_READ_FILE));
+
+    // Cancel changes nothing but test data.
+    boxes.onBox = nullptr;
+    boxes.boxes.clear();
+    boxes.answers = {IDCANCEL};
+    SetLoopback(port, 1);
+    port->outputSignals = SIGNAL_LOOP | SIGNAL_RTS;
+    TestDataOn = 1;
+    int calls = AllDeviceCalls();
+    RunLoopbackTest(port);
+    EXPECT_EQ(1u, boxes.boxes.size());
+    EXPECT_EQ(0, TestDataOn);
+    EXPECT_EQ(SIGNAL_LOOP | SIGNAL_RTS, port->outputSignals);
+    EXPECT_EQ(calls, AllDeviceCalls());
+    EXPECT_EQ(0, port->testInProgress);
+    DestroyMenu(AppMenu);
+    AppMenu = frameMenu;
+}
+
+TEST_F(Loopback, HandshakeModesAreOffForTheStepsAndRestored)
+{
+    const DWORD modes[][2] = {{RTS_CONTROL_HANDSHAKE, DTR_CONTROL_ENABLE},
+                              {RTS_CONTROL_TOGGLE, DTR_CONTROL_ENABLE},
+                              {RTS_CONTROL_ENABLE, DTR_CONTROL_HANDSHAKE},
+                              {RTS_CONTROL_HANDSHAKE, DTR_CONTROL_HANDSHAKE}};
+    for (const auto& m : modes) {
+        Sim::Reset();
+        OpenAt(Sim::WIRE_LOOPBACK_PLUG);
+        DCB dcb = Sim::CommState(5);
+        dcb.fRtsControl = m[0];
+        dcb.fDtrControl = m[1];
+        Sim::SetCommStateOf(5, dcb);
+        boxes.boxes.clear();
+        Sim::StartCallLog();
+        RunLoopbackTest(port);
+        // Set off before the first line is driven, restored after the last.
+        std::string order;
+        for (const Sim::LoggedCall& call : Sim::CallLog())
+            if (call.call == Sim::CALL_SET_COMM_STATE || call.call == Sim::CALL_ESCAPE)
+                order += call.call == Sim::CALL_ESCAPE ? "e" : "S";
+        EXPECT_EQ("SeeeeeeeeS", order);
+        EXPECT_EQ("COM5 passed the loopback test.", Last());
+        DCB after = Sim::CommState(5);
+        EXPECT_EQ(0, memcmp(&dcb, &after, sizeof dcb));
+        delete port;
+    }
+    port = nullptr;
+}
+
+// A log-off closes the port window while one of the test's boxes is up: the
+// record is freed (and its memory poisoned) and nothing may touch it or the
+// device after, nor show another box.
+TEST_F(Loopback, LogOffInsideEachBox)
+{
+    const struct {
+        void (*arrange)();
+        const char* during;
+        size_t boxes;
+    } cases[] = {
+        {[] {}, "Place the loopback plug on COM5", 1},
+        {[] {}, "COM5 passed the loopback test.", 2},
+        {[] { Sim::FailCall(Sim::CALL_WRITE_FILE, ERROR_INVALID_PARAMETER, 1, 5); },
+         "Com Write Error:87", 2},
+        {[] { Sim::NextReadShort(5, 3); }, "ComRead Error B Bytes, got: 3 ,Wanted: 8", 2},
+    };
+    inStorage = true;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.during);
+        Sim::Reset();
+        boxes.boxes.clear();
+        OpenAt(Sim::WIRE_LOOPBACK_PLUG);
+        c.arrange();
+        int calls = -1;
+        boxes.onBox = [&](const ShownBox& box) {
+            if (box.text != c.during)
+                return;
+            port->~PortRecord();
+            memset(storage, 0xDD, sizeof storage);
+            calls = AllDeviceCalls();
+        };
+        RunLoopbackTest(port);
+        EXPECT_EQ(c.boxes, boxes.boxes.size());
+        EXPECT_EQ(c.during, Last());
+        EXPECT_EQ(calls, AllDeviceCalls());
+        EXPECT_EQ(std::string(sizeof storage, '\xDD'), std::string((char*)storage, sizeof storage));
+        EXPECT_EQ(nullptr, PortListHead);
+    }
+    port = nullptr;
 }

@@ -1,40 +1,15 @@
-// Shared helpers for the test programs.
+// For test files written against the earlier helpers.
 #pragma once
-#include <functional>
-#include <string>
-#include <vector>
-#include <windows.h>
+#include "tests/support.h"
 
-struct ShownBox {
-    HWND owner;
-    std::string text;
-    std::string caption; // "(null)" when no caption was passed
-    UINT style;
+// Installs the simulated adapter for the lifetime of the object.
+struct SimulatedAdapter {
+    SimulatedAdapter()
+    {
+        Sim::Install();
+    }
+    ~SimulatedAdapter()
+    {
+        Sim::Uninstall();
+    }
 };
-
-// Records every message box instead of showing it. Answers each box with the
-// next value of `answers` (IDOK once they run out) and runs `onBox`, if set,
-// while the box would be up: that is where a test injects what a user or the
-// system could do during a modal box.
-class BoxRecorder
-{
-  public:
-    BoxRecorder();
-    ~BoxRecorder();
-    std::vector<ShownBox> boxes;
-    std::vector<int> answers;
-    std::function<void(const ShownBox&)> onBox;
-    std::vector<std::string> Texts() const;
-};
-
-// Installs the simulated adapter for the lifetime of the object, with a fresh
-// state, and restores the operating system's device functions afterwards.
-class SimulatedAdapter
-{
-  public:
-    SimulatedAdapter();
-    ~SimulatedAdapter();
-};
-
-// Resets the program-wide state between tests.
-void ResetProgramState();

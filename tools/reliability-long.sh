@@ -9,11 +9,11 @@ set -e
 cd "$(dirname "$0")/.."
 dir="${1:-build-rel}"
 [ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
-cmake --build "$dir" --target test_reliability_long
+cmake --build "$dir" --target tarnwick_tests
 . tools/wine-session.sh
 wine_session_start "$PWD/$dir/wineprefix"
 status=0
-WINEDEBUG=-all "$dir/wine-run.sh" "$dir/tests/test_reliability_long.exe" \
-    --gtest_also_run_disabled_tests --gtest_filter='ReliabilityLongRun.*' || status=$?
+WINEDEBUG=-all "$dir/wine-run.sh" "$dir/tests/tarnwick_tests.exe" \
+    --gtest_also_run_disabled_tests --gtest_filter='LongRun.*' || status=$?
 wine_session_stop
 exit $status
