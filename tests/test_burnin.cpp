@@ -5,7 +5,7 @@
 #include "port/port_record.h"
 #include "port/transfer.h"
 #include "sim/sim.h"
-#include "tests/test_support.h"
+#include "tests/support.h"
 #include "view/screen.h"
 
 #include <gtest/gtest.h>
@@ -78,26 +78,17 @@ INSTANTIATE_TEST_SUITE_P(Burnin, PatternCheckCases, testing::ValuesIn(PatternCas
                              return std::string(info.param.name);
                          });
 
-class BurninPorts : public testing::Test
+class BurninPorts : public SimTest
 {
   protected:
-    SimulatedAdapter adapter;
-    BoxRecorder boxes;
-    std::vector<PortRecord*> ports;
-
-    void SetUp() override
-    {
-        ResetProgramState();
-    }
+    // At 115200 baud a few simulated seconds carry many pattern lines.
     PortRecord* Open(int number, Sim::Wiring wiring)
     {
-        Sim::AddPort(number, wiring);
+        PortRecord* port = SimTest::Open(number, wiring);
         DCB dcb = Sim::CommState(number);
         dcb.BaudRate = 115200;
         Sim::SetCommStateOf(number, dcb);
-        PortRecord* port = new PortRecord;
-        ports.push_back(port);
-        EXPECT_EQ(OpenPort(port, ("COM" + std::to_string(number)).c_str()), 0);
+        EXPECT_TRUE(port);
         return port;
     }
     void Run(int ms)
@@ -210,7 +201,7 @@ TEST_P(QueryRequests, AreAnsweredOrRefusedWithTheirStatus)
         memcpy(&header, Reply.data(), sizeof header);
         EXPECT_EQ(header.status, c.status);
         EXPECT_EQ(Reply.size(), sizeof header + (size_t)header.count * header.recordSize);
-        EXPECT_EQ(ports[0]->counters.bytesSent, c.kind == QUERY_RESET && !c.status ? 0u : 99u);
+        EXPECT_EQ(PortListHead->counters.bytesSent, c.kind == QUERY_RESET && !c.status ? 0u : 99u);
     }
     request.replyWindow = 0x1234; // no window: nobody to answer
     data.cbData = sizeof request;

@@ -1,41 +1,17 @@
 // Every way a port window gets painted ends with the pixels of a full repaint;
 // at 144 DPI the text rows keep apart.
-#include "app/frame.h"
-#include "app/state.h"
-#include "port/port_record.h"
-#include "port/transfer.h"
-#include "sim/sim.h"
-#include "tests/pixel_window.h"
-#include "tests/test_support.h"
+#include "tests/support.h"
 #include "view/paint.h"
 #include "view/screen.h"
 
-#include <gtest/gtest.h>
 #include <ostream>
 #include <stdio.h>
-#include <string>
-#include <vector>
 
-// The client area of a window as painted, read in one copy.
 static std::vector<DWORD> Snapshot(HWND window)
 {
     RECT client;
     GetClientRect(window, &client);
-    BITMAPINFO info = {
-        {sizeof(BITMAPINFOHEADER), client.right, -client.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0}};
-    HDC dc = GetDC(window);
-    HDC memory = CreateCompatibleDC(dc);
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
-    GdiFlush();
-    std::vector<DWORD> pixels((DWORD*)bits, (DWORD*)bits + client.right * client.bottom);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(window, dc);
-    return pixels;
+    return Capture(window, 0, 0, client.right, client.bottom);
 }
 
 // Lines of the test pattern's kind: every one begins like the others, so a
@@ -63,47 +39,24 @@ static void PrintTo(const PathCase& path, std::ostream* out)
     *out << path.name;
 }
 
-class PaintPaths : public testing::TestWithParam<PathCase>
+class PaintPaths : public FrameTest, public testing::WithParamInterface<PathCase>
 {
   protected:
-    SimulatedAdapter sim;
     PortRecord* port = nullptr;
     HWND window = nullptr, other = nullptr;
 
     void SetUp() override
     {
-        ResetProgramState();
-        if (!FrameWindow || !IsWindow(FrameWindow))
-            StartApplication(GetModuleHandleA(nullptr), SW_SHOW);
-        Sim::AddPorts(1, 2);
-        port = OpenWindowOn(1);
-        PortRecord* second = OpenWindowOn(2);
+        FrameTest::SetUp();
+        port = OpenWindow(1);
+        PortRecord* second = OpenWindow(2);
         ASSERT_TRUE(port && second);
         window = port->window;
         other = second->window;
         MoveWindow(other, 0, 0, 300, 200, TRUE);
         SetWindowPos(other, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
         MoveWindow(window, 0, 0, GetParam().width, 260, TRUE);
-        PixelWindow::Pump();
-    }
-    void TearDown() override
-    {
-        HWND child;
-        while (MdiClient && (child = GetWindow(MdiClient, GW_CHILD)) != nullptr)
-            SendMessageA(MdiClient, WM_MDIDESTROY, (WPARAM)child, 0);
-        PixelWindow::Pump();
-        ResetProgramState();
-    }
-    static PortRecord* OpenWindowOn(int number)
-    {
-        char name[8];
-        snprintf(name, sizeof name, "COM%d", number);
-        PortRecord* record = CurrentPort = new PortRecord;
-        MDICREATESTRUCTA create = {"VantDraw", "ComX", AppInstance, 0, 0, 200, 150, 0, 0};
-        if (OpenPort(record, name) == 0 &&
-            SendMessageA(MdiClient, WM_MDICREATE, 0, (LPARAM)&create))
-            return record;
-        return nullptr;
+        PumpMessages();
     }
     // One poll's painting after `lines` more lines, as the poll cycle does it.
     void Poll(int seed)
@@ -134,7 +87,7 @@ TEST_P(PaintPaths, EveryPollAndWhatComesAfterItLooksLikeAFullRepaint)
     }
     if (between == MINIMISED)
         ShowWindow(window, SW_MINIMIZE);
-    PixelWindow::Pump();
+    PumpMessages();
     for (int seed = 6; seed < 10; seed++)
         Poll(seed);
     if (between == COVERED)
@@ -143,7 +96,7 @@ TEST_P(PaintPaths, EveryPollAndWhatComesAfterItLooksLikeAFullRepaint)
         SetWindowPos(other, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     if (between == MINIMISED)
         SendMessageA(MdiClient, WM_MDIRESTORE, (WPARAM)window, 0);
-    PixelWindow::Pump();
+    PumpMessages();
     ExpectAsFullRepaint("shown again");
     Poll(10);
     ExpectAsFullRepaint("the next poll");
@@ -169,16 +122,17 @@ TEST(HighDpi, TextRowsDoNotOverlapAt144Dpi)
         SetEvent(read); // the parent may restore the setting now
         CloseHandle(read);
         LayoutLampRows();
-        PixelWindow shown;
         PortRecord port;
-        port.window = shown.Open(14 * 5);
+        port.window = OpenPlainWindow(14 * 5);
         port.clientHeight = 14 * 5;
         AppendText(&port, "\r\n|[]{}gjpqy\r\n\r\n|[]{}gjpqy\r\n", 0); // text in rows 1 and 3
         RedrawPort(&port, 1);
-        EXPECT_GT(shown.CountOf(Black, 10, 18, 640, 32), 20);
+        EXPECT_FALSE(AllOf(port.window, RGB(255, 255, 255), 10, 18, 640, 32)) << "no text in row 1";
         // Row 1's descenders reach 2 pixels into row 2 (y 32 to 46), as at 96 DPI.
-        EXPECT_TRUE(shown.AllOf(White, 10, 34, 640, 46)) << "rows 1 and 3 reach into row 2";
+        EXPECT_TRUE(AllOf(port.window, RGB(255, 255, 255), 10, 34, 640, 46))
+            << "rows 1 and 3 reach into row 2";
         ForgetSeenRows(port.window);
+        DestroyWindow(port.window);
         return;
     }
     // The parent: this case again in a process that sees 144 DPI, the
