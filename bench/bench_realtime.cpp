@@ -51,7 +51,7 @@ static bool OpenDemoPorts()
         }
         CountReadsOf(port->device, number - 1);
         MDICREATESTRUCTA create = {};
-        create.szClass = "VantDraw";
+        create.szClass = VANT_PORT_CLASS;
         create.szTitle = "ComX";
         create.hOwner = AppInstance;
         create.x = create.y = create.cx = create.cy = CW_USEDEFAULT;
