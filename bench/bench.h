@@ -52,3 +52,6 @@ void RunPollBenchmarks(bool quick);
 void RunIdleBenchmarks(bool quick);
 void RunRealTimeBenchmark(bool quick);
 void RunSerialBenchmark(const char* portName, ULONGLONG bytes);
+
+// 921,600 baud, 8 data bits, no parity, one stop bit.
+void SetFullLineRate(PortRecord* port);

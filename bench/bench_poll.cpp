@@ -42,12 +42,7 @@ static bool OpenBenchPorts(int count, bool windows, bool tiled = false)
             delete port;
             return false;
         }
-        Device.GetCommState(port->device, &port->dcb);
-        port->dcb.BaudRate = 921600;
-        port->dcb.ByteSize = 8;
-        port->dcb.Parity = NOPARITY;
-        port->dcb.StopBits = ONESTOPBIT;
-        Device.SetCommState(port->device, &port->dcb);
+        SetFullLineRate(port);
         CountReadsOf(port->device, i);
         if (windows && tiled)
             AttachTiledBenchWindow(port, i);

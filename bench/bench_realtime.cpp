@@ -56,12 +56,7 @@ static bool OpenDemoPorts()
         create.hOwner = AppInstance;
         create.x = create.y = create.cx = create.cy = CW_USEDEFAULT;
         SendMessageA(MdiClient, WM_MDICREATE, 0, (LPARAM)&create);
-        Device.GetCommState(port->device, &port->dcb);
-        port->dcb.BaudRate = 921600;
-        port->dcb.ByteSize = 8;
-        port->dcb.Parity = NOPARITY;
-        port->dcb.StopBits = ONESTOPBIT;
-        Device.SetCommState(port->device, &port->dcb);
+        SetFullLineRate(port);
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #include "app/message_box.h"
 #include "bench/bench.h"
 #include "port/device.h"
+#include "port/line_control.h"
 #include "port/port_record.h"
 #include "view/paint.h"
 
@@ -320,4 +321,14 @@ void PrintRow(const char* label, const char* figure, const char* target, const c
 {
     printf("  %-54s %-26s %-14s %s\n", label, figure, target ? target : "", verdict ? verdict : "");
     fflush(stdout);
+}
+
+void SetFullLineRate(PortRecord* port)
+{
+    GetDeviceSettings(port, &port->dcb);
+    port->dcb.BaudRate = 921600;
+    port->dcb.ByteSize = 8;
+    port->dcb.Parity = NOPARITY;
+    port->dcb.StopBits = ONESTOPBIT;
+    SetDeviceSettings(port, &port->dcb);
 }

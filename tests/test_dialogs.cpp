@@ -2,7 +2,7 @@
 // procedures, and the loopback-plug test.
 #include "dialogs/dialogs.h"
 #include "dialogs/line_settings.h"
-#include "port/device.h"
+#include "port/line_control.h"
 #include "port/loopback.h"
 #include "tests/support.h"
 
@@ -462,7 +462,7 @@ class Loopback : public SimTest
         Sim::SetCommStateOf(5, dcb);
         port = inStorage ? new (storage) PortRecord : new PortRecord;
         ASSERT_EQ(0, OpenPort(port, "COM5"));
-        Device.GetCommState(port->device, &port->dcb);
+        GetDeviceSettings(port, &port->dcb);
     }
     std::string Last() const
     {

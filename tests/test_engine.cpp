@@ -1,6 +1,6 @@
 // The port engine on the simulated adapter: opening, overlapped transfers,
 // line and modem status, the loopback switch and the poll cycle.
-#include "port/device.h"
+#include "port/line_control.h"
 #include "port/loopback.h"
 #include "port/poll.h"
 #include "port/status.h"
@@ -345,7 +345,7 @@ TEST_F(Status, CountsErrorMarkersAndHolds)
               std::string(p->lines[0].text) + p->lines[1].text);
     ClearScreen(p);
     p->windowDirty = 0;
-    Device.EscapeCommFunction(p->device, SETXOFF); // a hold change alone marks the window
+    DriveLine(p, SETXOFF); // a hold change alone marks the window
     PollStatus(p);
     EXPECT_EQ(1, p->windowDirty);
     EXPECT_EQ(Sim::HoldFlagsOf(5), HoldFlags(p->lineStatus));
