@@ -2,26 +2,24 @@
 """End-to-end burn-in runs of a Tarnwick program under Wine, through tarnwickctl.
 
     burnin.py demo|real --program EXE --ctl TARNWICKCTL.exe --launcher tools/tarnwick-wine
-              --prefix WINEPREFIX
 
 demo: tarnwick-demo.exe with two faulty ports of sixteen; the burn-in must fail
 naming exactly those two with their reasons, and `screen` must print what the
 window shows. real: tarnwick.exe on pseudo-terminals (tools/pty-peer.py), two
 echoing and one changing a byte in 10,000; the burn-in must fail that one only.
-Runs on an Xvfb display and Wine prefix of its own; every wait is bounded.
+Runs inside a Wine session (tools/wine-session.sh) and, for real, under
+tools/pty-peer.py playing those ports, as ctest sets them up; every wait is bounded.
 """
 
 import argparse
 import csv
 import os
-import select
 import subprocess
 import sys
 import tempfile
 import time
 
 DEMO_FAULTS = {"COM5": ("corrupt:20000", "pattern error"), "COM12": ("pulled", "nothing received")}
-REAL_PORTS = {"com5": "echo", "com6": "echo", "com7": "corrupt:10000"}
 BURNIN_FAILED = 3
 
 
@@ -35,34 +33,6 @@ def wait_until(condition, what, timeout=30):
         if time.monotonic() > deadline:
             raise CheckFailed("timed out waiting for " + what)
         time.sleep(0.1)
-
-
-def start_session(prefix, tools_dir):
-    env = dict(os.environ, WINEPREFIX=prefix, TARNWICK_PREFIX=prefix, WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=")
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
-                             "-nolisten", "tcp"], pass_fds=[write_end], stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end, "rb") as display:
-        ready, _, _ = select.select([display], [], [], 30)
-        number = display.readline().strip() if ready else b""
-    if not number:
-        raise CheckFailed("Xvfb did not start")
-    env["DISPLAY"] = ":" + number.decode()
-    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                 env=env)
-    if not os.path.exists(os.path.join(prefix, "system.reg")):
-        subprocess.call([os.path.join(tools_dir, "wine-prefix.sh"), prefix], timeout=300, **quiet)
-    subprocess.call(["wineserver", "-p"], timeout=30, **quiet)
-    subprocess.call(["wine", "cmd", "/c", "exit"], timeout=60, **quiet)
-
-    def stop():
-        subprocess.call(["wineserver", "-k"], timeout=30, **quiet)
-        xvfb.terminate()
-        xvfb.wait()
-    return env, stop
 
 
 def ctl(args, env, *words):
@@ -162,27 +132,17 @@ def run_real(args, env, report):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("mode", choices=["demo", "real"])
-    for option in ("--program", "--ctl", "--launcher", "--prefix"):
+    for option in ("--program", "--ctl", "--launcher"):
         parser.add_argument(option, required=True)
-    parser.add_argument("--inside-peers", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
-    tools_dir = os.path.dirname(os.path.abspath(args.launcher))
-    env, stop = (dict(os.environ), None) if args.inside_peers else start_session(args.prefix, tools_dir)
+    env = dict(os.environ, TARNWICK_PREFIX=os.environ["WINEPREFIX"])
     try:
-        if args.mode == "real" and not args.inside_peers:
-            ports = sum((["--port", "%s=%s" % item] for item in REAL_PORTS.items()), [])
-            sys.exit(subprocess.call([sys.executable, os.path.join(tools_dir, "pty-peer.py"),
-                                      "--prefix", args.prefix] + ports +
-                                     ["--", sys.executable] + sys.argv + ["--inside-peers"], env=env))
         with tempfile.TemporaryDirectory() as folder:
             (run_demo if args.mode == "demo" else run_real)(args, env, os.path.join(folder, "r.csv"))
         print("burn-in %s: all checks passed" % args.mode)
     except (CheckFailed, subprocess.TimeoutExpired) as failure:
         print("FAILED: %s" % failure)
         sys.exit(1)
-    finally:
-        if stop:
-            stop()
 
 
 if __name__ == "__main__":
