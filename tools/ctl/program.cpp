@@ -8,13 +8,18 @@
 
 long WaitMs = 0;
 
+static void Complain(const char* format, va_list args, const char* after)
+{
+    fputs("tarnwickctl: ", stderr);
+    vfprintf(stderr, format, args);
+    fputs(after, stderr);
+}
+
 int Fail(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    fputs("tarnwickctl: ", stderr);
-    vfprintf(stderr, format, args);
-    fputc('\n', stderr);
+    Complain(format, args, "\n");
     va_end(args);
     return EXIT_FAILED;
 }
@@ -23,9 +28,7 @@ int UsageError(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    fputs("tarnwickctl: ", stderr);
-    vfprintf(stderr, format, args);
-    fputs("\n(tarnwickctl help shows the usage)\n", stderr);
+    Complain(format, args, "\n(tarnwickctl help shows the usage)\n");
     va_end(args);
     return EXIT_USAGE;
 }
