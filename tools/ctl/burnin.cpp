@@ -169,7 +169,9 @@ static int ShowProgress(const Target& target, const BurninRequest& request, long
     for (const QueryPortStatus& port : run) {
         verified += port.verified;
         errors += port.patternErrors + LineErrorTotal(port);
-        failing += port.patternErrors + LineErrorTotal(port) > 0;
+        // Nothing back a second into the run is a failure already.
+        int silent = elapsedMs > PROGRESS_STEP_MS && port.bytesSent && !port.bytesReceived;
+        failing += port.patternErrors + LineErrorTotal(port) > 0 || silent;
     }
     int console = _isatty(_fileno(stderr));
     if (!console && elapsedMs % 10000 != 0 && elapsedMs < request.seconds * 1000)
