@@ -1,11 +1,11 @@
 #include "app/frame.h"
 
-#include "app/message_box.h"
+#include "app/poll.h"
 #include "app/query.h"
-#include "app/resource.h"
-#include "app/state.h"
+#include "common/message_box.h"
+#include "common/resource.h"
+#include "common/state.h"
 #include "dialogs/dialogs.h"
-#include "port/poll.h"
 #include "view/paint.h"
 #include "view/port_window.h"
 

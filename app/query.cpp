@@ -1,6 +1,6 @@
 #include "app/query.h"
 
-#include "app/state.h"
+#include "common/state.h"
 #include "port/port_record.h"
 
 #include <string.h>

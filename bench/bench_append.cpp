@@ -1,6 +1,6 @@
 #include "bench/bench.h"
 #include "port/port_record.h"
-#include "view/screen.h"
+#include "port/screen_text.h"
 
 #include <algorithm>
 #include <stdio.h>

@@ -1,7 +1,7 @@
 #include "bench/bench.h"
 #include "port/port_record.h"
+#include "port/screen_text.h"
 #include "view/paint.h"
-#include "view/screen.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -1,8 +1,7 @@
 #include "bench/bench.h"
-#include "port/pattern_check.h"
-#include "port/poll.h"
 #include "port/port_record.h"
-#include "view/screen.h"
+#include "port/screen_text.h"
+#include "port/test_pattern.h"
 
 #include <algorithm>
 #include <stdio.h>

@@ -3,9 +3,9 @@
 // Send Test Data on, the frame's own timer and message loop. CPU is counted
 // for this process, the X server and the wineserver together, from Linux.
 #include "app/frame.h"
-#include "app/resource.h"
-#include "app/state.h"
 #include "bench/bench.h"
+#include "common/resource.h"
+#include "common/state.h"
 #include "port/device.h"
 #include "port/port_record.h"
 #include "port/transfer.h"

@@ -1,6 +1,6 @@
+#include "app/poll.h"
 #include "bench/bench.h"
 #include "port/device.h"
-#include "port/poll.h"
 #include "port/port_record.h"
 #include "port/transfer.h"
 

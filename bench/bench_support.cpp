@@ -1,5 +1,5 @@
-#include "app/message_box.h"
 #include "bench/bench.h"
+#include "common/message_box.h"
 #include "port/device.h"
 #include "port/line_control.h"
 #include "port/port_record.h"

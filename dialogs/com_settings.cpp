@@ -1,4 +1,4 @@
-#include "app/state.h"
+#include "common/state.h"
 #include "dialogs/dialog_controls.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/line_settings.h"

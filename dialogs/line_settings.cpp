@@ -1,6 +1,6 @@
 #include "dialogs/line_settings.h"
 
-#include "app/message_box.h"
+#include "common/message_box.h"
 #include "dialogs/dialog_controls.h"
 #include "port/port_record.h"
 

@@ -1,6 +1,6 @@
 // The line-settings controls both dialogs share, and how they map onto a DCB.
 #pragma once
-#include "app/resource.h"
+#include "common/resource.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
-#include "app/message_box.h"
-#include "app/state.h"
+#include "common/message_box.h"
+#include "common/state.h"
 #include "dialogs/dialog_controls.h"
 #include "dialogs/dialogs.h"
 #include "dialogs/line_settings.h"

@@ -2,8 +2,8 @@
 
 #include "port/device.h"
 #include "port/port_record.h"
+#include "port/screen_text.h"
 #include "port/transfer.h"
-#include "view/screen.h"
 
 int ReadLineSettings(PortRecord* port)
 {

@@ -1,6 +1,6 @@
 #include "port/loopback.h"
 
-#include "app/state.h"
+#include "common/state.h"
 #include "port/device.h"
 #include "port/port_record.h"
 

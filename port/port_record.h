@@ -1,7 +1,7 @@
 // One record per open port, and the list of open ports, newest first.
 #pragma once
 #include "port/line_errors.h"
-#include "port/pattern_check.h"
+#include "port/test_pattern.h"
 
 #include <windows.h>
 

@@ -3,8 +3,8 @@
 #include "port/device.h"
 #include "port/line_errors.h"
 #include "port/port_record.h"
+#include "port/screen_text.h"
 #include "port/transfer.h"
-#include "view/screen.h"
 
 #include <stdio.h>
 

@@ -1,7 +1,7 @@
 #include "port/transfer.h"
 
-#include "app/message_box.h"
-#include "app/state.h"
+#include "common/message_box.h"
+#include "common/state.h"
 #include "port/device.h"
 #include "port/loopback.h"
 #include "port/port_record.h"

@@ -118,7 +118,7 @@ static DWORD LoopedStatus(DWORD lines, bool ringFromRts)
     return status;
 }
 
-DWORD ModemStatusOf(const Port& p)
+static DWORD WiredStatus(const Port& p)
 {
     if (p.loopback)
         return LoopedStatus(DrivenLines(p), false);
@@ -139,6 +139,11 @@ DWORD ModemStatusOf(const Port& p)
     default:
         return p.peerSignals & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
     }
+}
+
+DWORD ModemStatusOf(const Port& p)
+{
+    return (WiredStatus(p) | p.stuckOn) & ~p.stuckOff;
 }
 
 bool OutputHeld(const Port& p)
@@ -643,6 +648,16 @@ void SetPeerSignals(int number, DWORD modemStatusBits)
     SyncRealTime();
     if (Port* p = FindPort(number)) {
         p->peerSignals = modemStatusBits;
+        ServiceQueues(*p);
+    }
+}
+
+void SetStuckSignals(int number, DWORD on, DWORD off)
+{
+    SyncRealTime();
+    if (Port* p = FindPort(number)) {
+        p->stuckOn = on;
+        p->stuckOff = off;
         ServiceQueues(*p);
     }
 }

@@ -88,6 +88,9 @@ std::string PeerTake(int number);                          // bytes the port put
 void SetPeerSignals(int number,
                     DWORD modemStatusBits);      // MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON
 void InjectLineErrors(int number, DWORD ceBits); // reported by the next ClearCommError
+// A plug with a broken or shorted wire: these modem-status bits read on (or
+// off) whatever the wiring drives them to.
+void SetStuckSignals(int number, DWORD on, DWORD off);
 
 // --- read-back of the device's state ---
 bool IsOpen(int number);

@@ -75,6 +75,8 @@ struct Port {
     DWORD errors = 0;
     DWORD lost = 0;
     DWORD peerSignals = 0;
+    DWORD stuckOn = 0; // modem-status bits a broken plug reads on, or off
+    DWORD stuckOff = 0;
     ULONGLONG lineCredit = 0; // in 1/(2*baud) ms units
     std::string peerTaken;
     std::deque<Request*> reads;

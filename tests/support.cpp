@@ -1,6 +1,6 @@
 #include "tests/support.h"
 
-#include "app/message_box.h"
+#include "common/message_box.h"
 
 #include <fcntl.h>
 #include <io.h>

@@ -2,8 +2,8 @@
 // running frame, a modal-dialog driver, the ring read back and pixel capture.
 #pragma once
 #include "app/frame.h"
-#include "app/resource.h"
-#include "app/state.h"
+#include "common/resource.h"
+#include "common/state.h"
 #include "port/port_record.h"
 #include "port/transfer.h"
 #include "sim/sim.h"

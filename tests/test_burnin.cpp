@@ -1,12 +1,12 @@
+#include "app/poll.h"
 #include "app/query.h"
-#include "app/state.h"
-#include "port/pattern_check.h"
-#include "port/poll.h"
+#include "common/state.h"
 #include "port/port_record.h"
+#include "port/screen_text.h"
+#include "port/test_pattern.h"
 #include "port/transfer.h"
 #include "sim/sim.h"
 #include "tests/support.h"
-#include "view/screen.h"
 
 #include <gtest/gtest.h>
 #include <string.h>

@@ -317,7 +317,11 @@ TEST_F(Dialogs, ControlsMapOntoTheDcbInBothDialogs)
             PortRecord* port;
             if (settings) {
                 port = OpenWindow(number);
-                port->outputSignals = SIGNAL_RTS | SIGNAL_DTR | SIGNAL_LOOP;
+                // Each selected line starts the other way, so only the
+                // dialog can have set it.
+                port->outputSignals =
+                    (unsigned short)(c.rts < 0 ? SIGNAL_RTS | SIGNAL_DTR | SIGNAL_LOOP
+                                               : SIGNAL_LOOP | (~c.outputs & 3));
                 HWND d = SettingsDialog(port);
                 adjust(d);
                 Press(d, IDOK);
@@ -500,6 +504,10 @@ TEST_F(Loopback, Outcomes)
         {Sim::WIRE_LOOPBACK_PLUG, 9600,
          [] { Sim::FailCall(Sim::CALL_CLEAR_COMM_ERROR, ERROR_INVALID_HANDLE, 1, 5); },
          "Port failed loopback test(Error:10H)"}, // an empty queue
+        {Sim::WIRE_LOOPBACK_PLUG, 9600, [] { Sim::SetStuckSignals(5, 0, MS_RLSD_ON); },
+         "Port failed loopback test(Error:8H)"}, // CD's wire broken
+        {Sim::WIRE_LOOPBACK_PLUG, 9600, [] { Sim::SetStuckSignals(5, MS_RLSD_ON, 0); },
+         "Port failed loopback test(Error:1H)"}, // CD shorted on
         {Sim::WIRE_LOOPBACK_PLUG, 9600, [] { Sim::NextReadShort(5, 0); },
          "Port failed loopback test(Error:40H)"}, // zeroed buffer: the end check passes
     };

@@ -1,9 +1,10 @@
 // The port engine on the simulated adapter: opening, overlapped transfers,
 // line and modem status, the loopback switch and the poll cycle.
+#include "app/poll.h"
 #include "port/line_control.h"
 #include "port/loopback.h"
-#include "port/poll.h"
 #include "port/status.h"
+#include "port/test_pattern.h"
 #include "tests/support.h"
 #include "view/paint.h"
 

@@ -1,8 +1,8 @@
 // Every way a port window gets painted ends with the pixels of a full repaint;
 // at 144 DPI the text rows keep apart.
+#include "port/screen_text.h"
 #include "tests/support.h"
 #include "view/paint.h"
-#include "view/screen.h"
 
 #include <ostream>
 #include <stdio.h>

@@ -1,8 +1,8 @@
 // The engine and the frame on real COM ports under Wine, linked to
 // pseudo-terminals by tools/pty-peer.py: COM40 echoes, COM43 echoes until
 // 20,000 bytes arrived and then hangs up, as an adapter pulled out.
+#include "app/poll.h"
 #include "port/device.h"
-#include "port/poll.h"
 #include "port/status.h"
 #include "tests/support.h"
 

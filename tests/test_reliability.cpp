@@ -1,7 +1,8 @@
 // Reliability with the real frame and port windows: noise, a vanished
 // adapter, output held past the write wait, closing inside modal boxes, and
 // what the process holds after many ports came and went.
-#include "port/poll.h"
+#include "app/poll.h"
+#include "port/test_pattern.h"
 #include "tests/support.h"
 #include "view/paint.h"
 

@@ -1,7 +1,7 @@
 // The screen ring and the painting of lamps and text rows.
+#include "port/screen_text.h"
 #include "tests/support.h"
 #include "view/paint.h"
-#include "view/screen.h"
 
 #include <algorithm>
 #include <new>

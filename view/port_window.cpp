@@ -1,15 +1,15 @@
 #include "view/port_window.h"
 
-#include "app/message_box.h"
-#include "app/resource.h"
-#include "app/state.h"
+#include "common/message_box.h"
+#include "common/resource.h"
+#include "common/state.h"
 #include "dialogs/dialogs.h"
 #include "port/line_control.h"
 #include "port/loopback.h"
 #include "port/port_record.h"
+#include "port/screen_text.h"
 #include "port/transfer.h"
 #include "view/paint.h"
-#include "view/screen.h"
 
 static PortRecord* RecordOf(HWND window)
 {

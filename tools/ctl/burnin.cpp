@@ -3,7 +3,7 @@
 // line errors, as Tarnwick counted them.
 #include "tools/ctl/burnin.h"
 
-#include "app/resource.h"
+#include "common/resource.h"
 
 #include <io.h>
 #include <stdio.h>

@@ -1,7 +1,7 @@
 // tarnwickctl's parts: finding and commanding the running program, the Open
 // Ports dialog, boxes, and reading a port window back from the screen.
 #pragma once
-#include "app/resource.h"
+#include "common/resource.h"
 
 #include <string>
 #include <vector>

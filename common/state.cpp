@@ -1,4 +1,4 @@
-#include "app/state.h"
+#include "common/state.h"
 
 HINSTANCE AppInstance = nullptr;
 HWND FrameWindow = nullptr;

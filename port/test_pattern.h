@@ -1,7 +1,18 @@
-// Checks received bytes against the test pattern, taken as an endless cycle
-// of its lines, so a burn-in can count corrupted, lost or foreign bytes.
+// The test pattern Send Test Data transmits, and the check of received bytes
+// against it, taken as an endless cycle of its lines, so a burn-in can count
+// corrupted, lost or foreign bytes.
 #pragma once
 #include <stdint.h>
+
+#define TEST_PATTERN_BOUND 5100
+
+extern char TestPattern[TEST_PATTERN_BOUND];
+extern int TestPatternLength;
+
+void BuildTestPattern();
+// Writes the pattern and its terminator into `buffer` (TEST_PATTERN_BOUND
+// bytes); returns the pattern's length.
+int FillTestPattern(char* buffer);
 
 struct PatternCheck {
     uint64_t verified; // bytes that matched while synchronised

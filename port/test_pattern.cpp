@@ -1,13 +1,46 @@
-#include "port/pattern_check.h"
-
-#include "port/poll.h"
+#include "port/test_pattern.h"
 
 #include <string.h>
 
+char TestPattern[TEST_PATTERN_BOUND];
+int TestPatternLength = 0;
+
 // Lines of the pattern are the first 5 to 46 letters of the alphabet, each
 // followed by CR LF, so a complete line's length tells its place in the cycle.
+static const char PatternAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+
+#define PATTERN_LIMIT 5000
 #define FIRST_WIDTH 5
 #define LAST_WIDTH 46
+// One round of widths 5 to 46 is 1,155 bytes; the pattern stops at the end
+// of the first round that ends past this, so it holds exactly one round.
+#define PATTERN_ROUNDS_PAST 700
+
+int FillTestPattern(char* buffer)
+{
+    int pos = 0;
+    int width = FIRST_WIDTH;
+    while (pos < PATTERN_LIMIT && width > 0) {
+        memcpy(buffer + pos, PatternAlphabet, width);
+        pos += width;
+        if (width < LAST_WIDTH) {
+            width++;
+        } else {
+            width = FIRST_WIDTH;
+            if (pos > PATTERN_ROUNDS_PAST)
+                width = 0;
+        }
+        buffer[pos++] = '\r';
+        buffer[pos++] = '\n';
+        buffer[pos] = 0;
+    }
+    return pos;
+}
+
+void BuildTestPattern()
+{
+    TestPatternLength = FillTestPattern(TestPattern);
+}
 
 static char Expected[TEST_PATTERN_BOUND];
 static int ExpectedLength = 0;

@@ -1,56 +1,18 @@
-#include "port/poll.h"
+#include "app/poll.h"
 
-#include "app/state.h"
-#include "port/pattern_check.h"
+#include "common/state.h"
 #include "port/port_record.h"
+#include "port/screen_text.h"
 #include "port/status.h"
+#include "port/test_pattern.h"
 #include "port/transfer.h"
 #include "view/paint.h"
-#include "view/screen.h"
 
 #include <string.h>
-
-char TestPattern[TEST_PATTERN_BOUND];
-int TestPatternLength = 0;
-
-static const char PatternAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-
-#define PATTERN_LIMIT 5000
-#define PATTERN_FIRST_WIDTH 5
-#define PATTERN_LAST_WIDTH 46
-// One round of widths 5 to 46 is 1,155 bytes; the pattern stops at the end
-// of the first round that ends past this, so it holds exactly one round.
-#define PATTERN_ROUNDS_PAST 700
 
 // Set while a poll runs. A box shown during the poll runs a message loop
 // that keeps delivering timer ticks; those must not start a second walk.
 static int PollRunning = 0;
-
-int FillTestPattern(char* buffer)
-{
-    int pos = 0;
-    int width = PATTERN_FIRST_WIDTH;
-    while (pos < PATTERN_LIMIT && width > 0) {
-        memcpy(buffer + pos, PatternAlphabet, width);
-        pos += width;
-        if (width < PATTERN_LAST_WIDTH) {
-            width++;
-        } else {
-            width = PATTERN_FIRST_WIDTH;
-            if (pos > PATTERN_ROUNDS_PAST)
-                width = 0;
-        }
-        buffer[pos++] = '\r';
-        buffer[pos++] = '\n';
-        buffer[pos] = 0;
-    }
-    return pos;
-}
-
-void BuildTestPattern()
-{
-    TestPatternLength = FillTestPattern(TestPattern);
-}
 
 // Each step that can show a box may see the port closed under it; the
 // watch says so and the record must not be touched again.

@@ -1,4 +1,4 @@
-#include "app/message_box.h"
+#include "common/message_box.h"
 
 static int SystemMessageBox(HWND owner, const char* text, const char* caption, UINT style)
 {

@@ -1,6 +1,6 @@
-#include "view/screen.h"
+#include "port/screen_text.h"
 
-#include "app/state.h"
+#include "common/state.h"
 #include "port/port_record.h"
 
 #include <string.h>
