@@ -11,9 +11,14 @@
 
 #include <stdio.h>
 
+GetMessageFn GetNextMessage = GetMessageA;
+
 // Period 0 asks for the shortest the system gives (10 ms on NT and under Wine).
 #define POLL_TIMER_ID 0
-#define POLL_PERIOD_MS 0
+#define POLL_TIMER_MS 0
+// Runs of failed GetMessage calls longer than this are slowed down.
+#define LOOP_FAILURES_BEFORE_BACKOFF 3
+#define LOOP_BACKOFF_MS 10
 #define ABOUT_VERSION "2.0"
 #define ABOUT_NOTICE "A test terminal for multi-port serial adapters."
 
@@ -64,12 +69,34 @@ HACCEL StartApplication(HINSTANCE instance, int show)
     return accelerators;
 }
 
+// GetMessage answers -1 when it cannot deliver a message (Wine does for a
+// WM_COPYDATA of a few megabytes from another process). That message is lost,
+// not the program: only 0, WM_QUIT, ends the loop.
+static void NoteFailedGetMessage(int failures)
+{
+    if (failures == 1) {
+        char text[80];
+        snprintf(text, sizeof text, "Tarnwick: GetMessage failed, error %lu\n", GetLastError());
+        OutputDebugStringA(text);
+    }
+    if (failures > LOOP_FAILURES_BEFORE_BACKOFF)
+        Sleep(LOOP_BACKOFF_MS);
+}
+
 int RunMessageLoop(HACCEL accelerators)
 {
     MSG message;
     ZeroMemory(&message, sizeof message);
-    // GetMessageA answers -1 on failure; looping on it as "true" would spin forever.
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    int failures = 0;
+    for (;;) {
+        BOOL got = GetNextMessage(&message, nullptr, 0, 0);
+        if (got == 0)
+            break;
+        if (got == -1) {
+            NoteFailedGetMessage(++failures);
+            continue;
+        }
+        failures = 0;
         if (TranslateMDISysAccel(MdiClient, &message))
             continue;
         if (TranslateAcceleratorA(FrameWindow, accelerators, &message))
@@ -91,7 +118,7 @@ static LRESULT CreateFrame(HWND window)
     client.idFirstChild = CMD_WINDOW_LIST_FIRST;
     MdiClient = CreateWindowExA(0, "MDICLIENT", nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0,
                                 0, 0, 0, window, nullptr, AppInstance, &client);
-    SetTimer(window, POLL_TIMER_ID, POLL_PERIOD_MS, nullptr);
+    SetTimer(window, POLL_TIMER_ID, POLL_TIMER_MS, nullptr);
     return 0;
 }
 
@@ -182,6 +209,12 @@ LRESULT CALLBACK FrameWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_CREATE:
         return CreateFrame(window);
     case WM_DESTROY:
+        // DestroyWindow hides a window before telling it; a WM_DESTROY that
+        // merely arrives from outside must not end the program.
+        if (IsWindowVisible(window))
+            return 0;
+        PostQuitMessage(0);
+        return 0;
     case WM_QUIT:
         PostQuitMessage(0);
         return 0;
@@ -195,7 +228,7 @@ LRESULT CALLBACK FrameWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_COMMAND:
         return DispatchFrameCommand(window, wParam, lParam);
     case WM_COPYDATA:
-        return AnswerQuery(window, (const COPYDATASTRUCT*)lParam);
+        return ServeQuery(window, (const COPYDATASTRUCT*)lParam);
     }
     return DefFrameProcA(window, MdiClient, message, wParam, lParam);
 }

@@ -8,3 +8,7 @@ BOOL CALLBACK CloseOnePortWindow(HWND window, LPARAM lParam);
 // platform, frame window. Returns the accelerator table.
 HACCEL StartApplication(HINSTANCE instance, int show);
 int RunMessageLoop(HACCEL accelerators);
+
+// The loop's GetMessage, replaceable so tests can make it fail.
+typedef BOOL(WINAPI* GetMessageFn)(LPMSG, HWND, UINT, UINT);
+extern GetMessageFn GetNextMessage;

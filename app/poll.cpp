@@ -1,6 +1,7 @@
 #include "app/poll.h"
 
 #include "common/state.h"
+#include "port/device.h"
 #include "port/port_record.h"
 #include "port/screen_text.h"
 #include "port/status.h"
@@ -13,6 +14,9 @@
 // Set while a poll runs. A box shown during the poll runs a message loop
 // that keeps delivering timer ticks; those must not start a second walk.
 static int PollRunning = 0;
+
+uint64_t PollCount = 0;
+ULONGLONG LastPollTime = 0;
 
 // Each step that can show a box may see the port closed under it; the
 // watch says so and the record must not be touched again.
@@ -74,6 +78,8 @@ void PollAllPorts()
     if (PollRunning)
         return;
     PollRunning = 1;
+    PollCount++;
+    LastPollTime = Device.GetTickCount64();
     PortRecord* port = PortListHead;
     while (port) {
         RecordWatch watch;

@@ -2,7 +2,18 @@
 // then paints what changed.
 #pragma once
 
+#include <stdint.h>
+#include <windows.h>
+
 class PortRecord;
+
+// The frame's timer asks for the shortest period the system gives: 10 ms on
+// NT and under Wine.
+#define POLL_PERIOD_MS 10
+
+// Polls run since start-up, and when the last one began on the engine's clock.
+extern uint64_t PollCount;
+extern ULONGLONG LastPollTime;
 
 void PollAllPorts();
 void ServicePort(PortRecord* port);

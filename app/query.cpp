@@ -1,11 +1,21 @@
 #include "app/query.h"
 
+#include "app/poll.h"
 #include "common/state.h"
+#include "port/device.h"
 #include "port/port_record.h"
 
 #include <string.h>
 
-#define REPLY_WAIT_MS 5000
+static int KnownVersion(uint32_t version)
+{
+    return version == QUERY_VERSION_1 || version == QUERY_VERSION;
+}
+
+static DWORD QueryRequestSize(uint32_t kind)
+{
+    return kind >= QUERY_STATUS && kind <= QUERY_RESET ? (DWORD)sizeof(QueryRequest) : 0;
+}
 
 uint32_t ParseQueryRequest(const COPYDATASTRUCT* data, QueryRequest* request)
 {
@@ -16,12 +26,17 @@ uint32_t ParseQueryRequest(const COPYDATASTRUCT* data, QueryRequest* request)
     // that should hear about it when it reaches that far.
     DWORD readable = data->cbData < sizeof *request ? data->cbData : (DWORD)sizeof *request;
     memcpy(request, data->lpData, readable);
-    if (data->cbData != sizeof *request)
+    if (request->version == QUERY_VERSION_1 && data->cbData != sizeof *request)
         return QUERY_BAD_SIZE;
-    if (request->version != QUERY_VERSION)
+    if (data->cbData < QUERY_NAMED_BYTES)
+        return QUERY_BAD_SIZE;
+    if (!KnownVersion(request->version))
         return QUERY_BAD_VERSION;
-    if (request->kind < QUERY_STATUS || request->kind > QUERY_RESET)
+    DWORD size = QueryRequestSize(request->kind);
+    if (!size)
         return QUERY_BAD_KIND;
+    if (data->cbData != size)
+        return QUERY_BAD_SIZE;
     if (!memchr(request->port, 0, sizeof request->port))
         return QUERY_BAD_NAME;
     if (request->kind == QUERY_SCREEN && !FindOpenPort(request->port))
@@ -83,9 +98,15 @@ static DWORD ResetCounters(const char* name)
 
 char* BuildQueryReply(const QueryRequest& request, uint32_t status, DWORD* size)
 {
-    QueryReplyHeader header;
-    memset(&header, 0, sizeof header);
-    header.version = QUERY_VERSION;
+    // Unreadable or unknown versions are answered in the first one.
+    uint32_t version =
+        status == QUERY_OK || KnownVersion(request.version) ? request.version : QUERY_VERSION_1;
+    if (status == QUERY_BAD_SIZE)
+        version = QUERY_VERSION_1;
+    QueryReplyHeader2 full;
+    memset(&full, 0, sizeof full);
+    QueryReplyHeader& header = full.head;
+    header.version = version;
     header.kind = status == QUERY_BAD_SIZE ? 0 : request.kind;
     header.status = status;
     header.testDataOn = TestDataOn ? 1 : 0;
@@ -98,11 +119,14 @@ char* BuildQueryReply(const QueryRequest& request, uint32_t status, DWORD* size)
     } else if (status == QUERY_OK && request.kind == QUERY_RESET) {
         header.count = ResetCounters(request.port);
     }
+    full.clockMs = Device.GetTickCount64();
+    full.pollCount = PollCount;
+    DWORD headerSize = version == QUERY_VERSION_1 ? sizeof header : sizeof full;
     DWORD records = request.kind == QUERY_RESET ? 0 : header.count * header.recordSize;
-    *size = sizeof header + records;
+    *size = headerSize + records;
     char* reply = new char[*size];
-    memcpy(reply, &header, sizeof header);
-    char* record = reply + sizeof header;
+    memcpy(reply, &full, headerSize);
+    char* record = reply + headerSize;
     if (status == QUERY_OK && request.kind == QUERY_STATUS) {
         for (PortRecord* p = PortListHead; p; p = p->next, record += sizeof(QueryPortStatus))
             FillPortStatus((QueryPortStatus*)record, p);
@@ -117,9 +141,13 @@ char* BuildQueryReply(const QueryRequest& request, uint32_t status, DWORD* size)
     return reply;
 }
 
+static int RequestsSincePoll = 0;
+static int ReplyDroppedSincePoll = 0;
+static uint64_t PollCountSeen = 0;
+
 LRESULT AnswerQuery(HWND frame, const COPYDATASTRUCT* data)
 {
-    if (!data || data->dwData != QUERY_REQUEST_ID)
+    if (!data || data->dwData != QUERY_REQUEST_ID || data->cbData < QUERY_NAMED_BYTES)
         return FALSE;
     QueryRequest request;
     uint32_t status = ParseQueryRequest(data, &request);
@@ -132,8 +160,32 @@ LRESULT AnswerQuery(HWND frame, const COPYDATASTRUCT* data)
     answer.cbData = size;
     answer.lpData = reply;
     DWORD_PTR result = 0;
-    SendMessageTimeoutA((HWND)(UINT_PTR)request.replyWindow, WM_COPYDATA, (WPARAM)frame,
-                        (LPARAM)&answer, SMTO_BLOCK | SMTO_ABORTIFHUNG, REPLY_WAIT_MS, &result);
+    LRESULT delivered =
+        SendMessageTimeoutA((HWND)(UINT_PTR)request.replyWindow, WM_COPYDATA, (WPARAM)frame,
+                            (LPARAM)&answer, SMTO_BLOCK | SMTO_ABORTIFHUNG, REPLY_WAIT_MS, &result)
+            ? TRUE
+            : FALSE;
     delete[] reply;
-    return TRUE;
+    if (!delivered)
+        ReplyDroppedSincePoll = 1;
+    return delivered;
+}
+
+LRESULT ServeQuery(HWND frame, const COPYDATASTRUCT* data)
+{
+    if (PollCount != PollCountSeen) {
+        PollCountSeen = PollCount;
+        RequestsSincePoll = 0;
+        ReplyDroppedSincePoll = 0;
+    }
+    // Sent messages come before the timer's, so the poll that is due runs here.
+    if (RequestsSincePoll >= REQUESTS_PER_POLL || ReplyDroppedSincePoll ||
+        Device.GetTickCount64() - LastPollTime >= POLL_PERIOD_MS) {
+        PollAllPorts();
+        PollCountSeen = PollCount;
+        RequestsSincePoll = 0;
+        ReplyDroppedSincePoll = 0;
+    }
+    RequestsSincePoll++;
+    return AnswerQuery(frame, data);
 }

@@ -1,8 +1,9 @@
 // The query interface: another program reads the per-port counters and
 // screens, or resets the counters, by sending WM_COPYDATA to the frame window
 // (class VantFrame). The request names a window of the caller; the reply is a
-// WM_COPYDATA sent back to that window before the request returns. Every
-// field has a fixed width, so the layout is the same for any compiler.
+// WM_COPYDATA sent back to that window before the request returns, or dropped
+// when that window does not take it within REPLY_WAIT_MS. Every field has a
+// fixed width, so the layout is the same for any compiler.
 #pragma once
 #include "port/line_errors.h"
 
@@ -11,7 +12,12 @@
 
 #define QUERY_REQUEST_ID 0x54574B51 // dwData of a request ("QKWT" in memory)
 #define QUERY_REPLY_ID 0x54574B52   // dwData of a reply
-#define QUERY_VERSION 1
+#define QUERY_VERSION_1 1
+#define QUERY_VERSION 2 // replies carry QueryReplyHeader2
+// A reply not taken within this is dropped, so that no client holds the poll.
+#define REPLY_WAIT_MS 60
+// Requests answered back to back before the poll that is due runs first.
+#define REQUESTS_PER_POLL 4
 
 // Request kinds.
 #define QUERY_STATUS 1 // one QueryPortStatus per open port, newest port first
@@ -20,7 +26,7 @@
 
 // Reply status.
 #define QUERY_OK 0
-#define QUERY_BAD_SIZE 1    // the request is not exactly one QueryRequest
+#define QUERY_BAD_SIZE 1    // the request is not exactly the size of its kind
 #define QUERY_BAD_VERSION 2 // a version this program does not speak
 #define QUERY_BAD_KIND 3
 #define QUERY_BAD_NAME 4 // the port name is not terminated within its field
@@ -37,6 +43,10 @@ struct QueryRequest {
     char port[QUERY_NAME_BYTES]; // SCREEN: required; RESET: empty means every port
 };
 
+// A request shorter than this does not name its reply window in full and
+// gets no reply.
+#define QUERY_NAMED_BYTES 16
+
 struct QueryReplyHeader {
     uint32_t version;
     uint32_t kind;   // the kind requested, 0 when the request could not be read
@@ -44,6 +54,13 @@ struct QueryReplyHeader {
     uint32_t count;  // records after the header
     uint32_t recordSize;
     uint32_t testDataOn;
+};
+
+// What a version 2 reply starts with.
+struct QueryReplyHeader2 {
+    QueryReplyHeader head;
+    uint64_t clockMs;   // the program's clock when the reply was made
+    uint64_t pollCount; // polls run since start-up
 };
 
 // flowFlags bits.
@@ -78,6 +95,7 @@ struct QueryPortStatus {
 
 static_assert(sizeof(QueryRequest) == 40, "request layout");
 static_assert(sizeof(QueryReplyHeader) == 24, "reply header layout");
+static_assert(sizeof(QueryReplyHeader2) == 40, "version 2 reply header layout");
 static_assert(sizeof(QueryPortStatus) == 136, "status record layout");
 
 inline const char* QueryStatusText(uint32_t status)
@@ -104,4 +122,8 @@ uint32_t ParseQueryRequest(const COPYDATASTRUCT* data, QueryRequest* request);
 // Builds the reply to a request read with the given status; the caller
 // frees it with `delete[]`.
 char* BuildQueryReply(const QueryRequest& request, uint32_t status, DWORD* size);
+// TRUE when the reply was delivered.
 LRESULT AnswerQuery(HWND frame, const COPYDATASTRUCT* data);
+// AnswerQuery for the frame window, which first runs the poll when it is due:
+// a flood of requests or reply windows that never answer cannot stop it.
+LRESULT ServeQuery(HWND frame, const COPYDATASTRUCT* data);

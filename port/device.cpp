@@ -1,9 +1,10 @@
 #include "port/device.h"
 
 const DeviceTable SystemDevice = {
-    CreateFileA,     ReadFile,    WriteFile,      GetOverlappedResult, WaitForSingleObject,
-    CreateEventA,    CloseHandle, ClearCommError, GetCommModemStatus,  EscapeCommFunction,
-    DeviceIoControl, PurgeComm,   GetCommState,   SetCommState,        Sleep,
+    CreateFileA,         ReadFile,           WriteFile,       GetOverlappedResult,
+    WaitForSingleObject, CreateEventA,       CloseHandle,     ClearCommError,
+    GetCommModemStatus,  EscapeCommFunction, DeviceIoControl, PurgeComm,
+    GetCommState,        SetCommState,       Sleep,           GetTickCount64,
 };
 
 DeviceTable Device = SystemDevice;

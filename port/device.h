@@ -21,6 +21,9 @@ struct DeviceTable {
     BOOL(WINAPI* GetCommState)(HANDLE, LPDCB);
     BOOL(WINAPI* SetCommState)(HANDLE, LPDCB);
     void(WINAPI* Sleep)(DWORD);
+    // The engine's clock in milliseconds: stall limits, cadence and pacing are
+    // measured on it, so a simulated adapter can drive them.
+    ULONGLONG(WINAPI* GetTickCount64)();
 };
 
 // The operating system's own functions.

@@ -564,11 +564,16 @@ static void WINAPI SimSleep(DWORD ms)
     }
 }
 
+static ULONGLONG WINAPI SimGetTickCount64()
+{
+    return Now();
+}
+
 const DeviceTable SimulatedDevice = {
     SimCreateFileA,         SimReadFile,           SimWriteFile,       SimGetOverlappedResult,
     SimWaitForSingleObject, SimCreateEventA,       SimCloseHandle,     SimClearCommError,
     SimGetCommModemStatus,  SimEscapeCommFunction, SimDeviceIoControl, SimPurgeComm,
-    SimGetCommState,        SimSetCommState,       SimSleep,
+    SimGetCommState,        SimSetCommState,       SimSleep,           SimGetTickCount64,
 };
 
 } // namespace Sim

@@ -1,3 +1,4 @@
+#include "app/frame.h"
 #include "app/poll.h"
 #include "app/query.h"
 #include "common/state.h"
@@ -130,21 +131,24 @@ struct RequestCase {
 
 static const RequestCase RequestCases[] = {
     {"Status", sizeof(QueryRequest), QUERY_VERSION, QUERY_STATUS, "", QUERY_OK},
+    {"StatusFirstVersion", sizeof(QueryRequest), QUERY_VERSION_1, QUERY_STATUS, "", QUERY_OK},
     {"Screen", sizeof(QueryRequest), QUERY_VERSION, QUERY_SCREEN, "com5", QUERY_OK},
-    {"ResetAll", sizeof(QueryRequest), QUERY_VERSION, QUERY_RESET, "", QUERY_OK},
+    {"ResetAll", sizeof(QueryRequest), QUERY_VERSION_1, QUERY_RESET, "", QUERY_OK},
     {"ResetOne", sizeof(QueryRequest), QUERY_VERSION, QUERY_RESET, "COM5", QUERY_OK},
     {"Empty", 0, QUERY_VERSION, QUERY_STATUS, "", QUERY_BAD_SIZE},
-    {"Short", sizeof(QueryRequest) - 1, QUERY_VERSION, QUERY_STATUS, "", QUERY_BAD_SIZE},
+    {"WindowNotNamedInFull", 15, QUERY_VERSION, QUERY_STATUS, "", QUERY_BAD_SIZE},
+    {"WindowJustNamed", 16, QUERY_VERSION, QUERY_STATUS, "", QUERY_BAD_SIZE},
+    {"Short", sizeof(QueryRequest) - 1, QUERY_VERSION_1, QUERY_STATUS, "", QUERY_BAD_SIZE},
     {"Long", sizeof(QueryRequest) + 1, QUERY_VERSION, QUERY_STATUS, "", QUERY_BAD_SIZE},
     {"Huge", 0x7FFFFFFF, QUERY_VERSION, QUERY_STATUS, "", QUERY_BAD_SIZE},
     {"OldVersion", sizeof(QueryRequest), 0, QUERY_STATUS, "", QUERY_BAD_VERSION},
-    {"NewVersion", sizeof(QueryRequest), 2, QUERY_STATUS, "", QUERY_BAD_VERSION},
+    {"NewVersion", sizeof(QueryRequest), 3, QUERY_STATUS, "", QUERY_BAD_VERSION},
     {"KindZero", sizeof(QueryRequest), QUERY_VERSION, 0, "", QUERY_BAD_KIND},
     {"KindTooHigh", sizeof(QueryRequest), QUERY_VERSION, 0xFFFFFFFF, "", QUERY_BAD_KIND},
     {"Unterminated", sizeof(QueryRequest), QUERY_VERSION, QUERY_STATUS, nullptr, QUERY_BAD_NAME},
     {"ScreenNoName", sizeof(QueryRequest), QUERY_VERSION, QUERY_SCREEN, "", QUERY_NO_PORT},
     {"ScreenNotOpen", sizeof(QueryRequest), QUERY_VERSION, QUERY_SCREEN, "COM6", QUERY_NO_PORT},
-    {"ResetNotOpen", sizeof(QueryRequest), QUERY_VERSION, QUERY_RESET, "COM6", QUERY_NO_PORT},
+    {"ResetNotOpen", sizeof(QueryRequest), QUERY_VERSION_1, QUERY_RESET, "COM6", QUERY_NO_PORT},
 };
 
 static void PrintTo(const RequestCase& c, std::ostream* out)
@@ -193,14 +197,18 @@ TEST_P(QueryRequests, AreAnsweredOrRefusedWithTheirStatus)
     QueryRequest parsed;
     EXPECT_EQ(ParseQueryRequest(&data, &parsed), c.status);
     Reply.clear();
-    // Requests too short to name a window cannot be answered.
+    // Requests too short to name a window in full cannot be answered.
     EXPECT_EQ(AnswerQuery(nullptr, &data), c.size >= 16 ? TRUE : FALSE);
     if (c.size >= 16) {
         QueryReplyHeader header;
         ASSERT_GE(Reply.size(), sizeof header);
         memcpy(&header, Reply.data(), sizeof header);
         EXPECT_EQ(header.status, c.status);
-        EXPECT_EQ(Reply.size(), sizeof header + (size_t)header.count * header.recordSize);
+        // What could not be read as a request is answered in the first version.
+        bool unread = c.status == QUERY_BAD_SIZE || c.status == QUERY_BAD_VERSION;
+        EXPECT_EQ(header.version, unread ? 1u : c.version);
+        size_t headerSize = header.version == 1 ? 24 : 40;
+        EXPECT_EQ(Reply.size(), headerSize + (size_t)header.count * header.recordSize);
         EXPECT_EQ(PortListHead->counters.bytesSent, c.kind == QUERY_RESET && !c.status ? 0u : 99u);
     }
     request.replyWindow = 0x1234; // no window: nobody to answer
@@ -224,8 +232,8 @@ TEST_F(BurninPorts, RepliesCarryEveryPortAndTheScreenOldestFirst)
     QueryRequest request = {QUERY_VERSION, QUERY_SCREEN, 0, "COM4"};
     DWORD size = 0;
     char* reply = BuildQueryReply(request, QUERY_OK, &size);
-    ASSERT_EQ(size, sizeof(QueryReplyHeader) + 35 * QUERY_SCREEN_LINE_BYTES);
-    const char* lines = reply + sizeof(QueryReplyHeader);
+    ASSERT_EQ(size, sizeof(QueryReplyHeader2) + 35 * QUERY_SCREEN_LINE_BYTES);
+    const char* lines = reply + sizeof(QueryReplyHeader2);
     EXPECT_STREQ(lines, "line 6");
     EXPECT_STREQ(lines + 33 * QUERY_SCREEN_LINE_BYTES, "line 39");
     EXPECT_STREQ(lines + 34 * QUERY_SCREEN_LINE_BYTES, "<1bH> now");
@@ -233,11 +241,99 @@ TEST_F(BurninPorts, RepliesCarryEveryPortAndTheScreenOldestFirst)
 
     request.kind = QUERY_STATUS;
     reply = BuildQueryReply(request, QUERY_OK, &size);
-    QueryReplyHeader header;
+    QueryReplyHeader2 header;
     memcpy(&header, reply, sizeof header);
-    ASSERT_EQ(header.count, 2u);
+    ASSERT_EQ(header.head.count, 2u);
     ASSERT_EQ(size, sizeof header + 2 * sizeof(QueryPortStatus));
     EXPECT_STREQ(((QueryPortStatus*)(reply + sizeof header))[0].name, "COM4");
     EXPECT_STREQ(((QueryPortStatus*)(reply + sizeof header))[1].name, "COM3");
     delete[] reply;
+}
+
+// A window whose thread never reads its messages.
+static DWORD WINAPI HoldStuckWindow(LPVOID parameter)
+{
+    HANDLE* events = (HANDLE*)parameter;
+    HWND window = CreateWindowExA(0, "STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  nullptr, nullptr);
+    *(HWND*)events[2] = window;
+    SetEvent(events[0]);
+    WaitForSingleObject(events[1], INFINITE);
+    DestroyWindow(window);
+    return 0;
+}
+
+TEST_F(BurninPorts, StuckReplyWindowsAndFloodsOfRequestsLeaveThePollRunning)
+{
+    Open(5, Sim::WIRE_LOOPBACK_PLUG);
+    HWND answering = ReplyWindow(), stuck = nullptr;
+    HANDLE events[3] = {CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                        CreateEventA(nullptr, TRUE, FALSE, nullptr), (HANDLE)&stuck};
+    HANDLE thread = CreateThread(nullptr, 0, HoldStuckWindow, events, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(events[0], 30000), WAIT_OBJECT_0);
+    // The simulated clock stands still, so only the requests themselves make
+    // the poll due: every fourth answered one, or the next after a dropped reply.
+    const struct {
+        HWND window;
+        int requests;
+        uint64_t polls;
+        LRESULT delivered;
+    } cases[] = {{answering, 40, 9, TRUE}, {stuck, 10, 9, FALSE}};
+    for (const auto& c : cases) {
+        QueryRequest request = {QUERY_VERSION, QUERY_STATUS, (uint64_t)(UINT_PTR)c.window, ""};
+        COPYDATASTRUCT data = {QUERY_REQUEST_ID, sizeof request, &request};
+        uint64_t before = PollCount;
+        for (int i = 0; i < c.requests; i++)
+            EXPECT_EQ(ServeQuery(nullptr, &data), c.delivered);
+        EXPECT_GE(PollCount - before, c.polls) << (c.delivered ? "flood" : "stuck window");
+    }
+    SetEvent(events[1]);
+    WaitForSingleObject(thread, 30000);
+    CloseHandle(thread);
+    CloseHandle(events[0]);
+    CloseHandle(events[1]);
+    DestroyWindow(answering);
+}
+
+// What the replaced GetMessage hands out in turn: -1 a failure, 1 a message
+// for the counting window, 0 WM_QUIT with 7.
+static const int LoopScript[] = {-1, -1, -1, -1, -1, -1, 1, -1, 1, 0};
+static size_t LoopStep = 0;
+static int Dispatched = 0;
+static HWND Counting = nullptr;
+
+static LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_USER)
+        Dispatched++;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static BOOL WINAPI ScriptedGetMessage(LPMSG message, HWND, UINT, UINT)
+{
+    int next = LoopStep < sizeof LoopScript / sizeof LoopScript[0] ? LoopScript[LoopStep++] : 0;
+    ZeroMemory(message, sizeof *message);
+    message->hwnd = Counting;
+    message->message = next ? WM_USER : WM_QUIT;
+    message->wParam = 7;
+    if (next == -1)
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return next;
+}
+
+TEST(MessageLoop, OnlyQuitEndsItAndFailedGetsAreSurvived)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = CountingProc;
+    windowClass.lpszClassName = "LoopCounting";
+    RegisterClassA(&windowClass);
+    Counting = CreateWindowExA(0, "LoopCounting", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                               nullptr, nullptr);
+    GetMessageFn saved = GetNextMessage;
+    GetNextMessage = ScriptedGetMessage;
+    EXPECT_EQ(RunMessageLoop(nullptr), 7);
+    GetNextMessage = saved;
+    EXPECT_EQ(Dispatched, 2);
+    EXPECT_EQ(LoopStep, sizeof LoopScript / sizeof LoopScript[0]);
+    DestroyWindow(Counting);
 }

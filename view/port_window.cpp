@@ -185,7 +185,10 @@ LRESULT CALLBACK PortWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_CREATE:
         return TakeOverRecord(window);
     case WM_DESTROY:
-        DestroyRecord(window);
+        // Only a window being destroyed is hidden; one sent from outside
+        // must not close the port under a live window.
+        if (!IsWindowVisible(window))
+            DestroyRecord(window);
         return 0;
     case WM_SIZE:
         StoreClientSize(window, lParam);

@@ -68,7 +68,7 @@ class Tarnwick:
     def answer(self, text, button="ok"):
         """Waits for the box with TEXT and answers it; any other box fails."""
         def shown():
-            boxes = self.rows("--wait", "1000", "boxes", "--handles")
+            boxes = self.rows("--wait", str(TIMEOUT * 1000), "boxes", "--handles")
             if [t for t in boxes if t != text]:
                 raise CheckFailed("expected the box %r, Tarnwick shows %r" % (text, boxes))
             return boxes
@@ -77,6 +77,8 @@ class Tarnwick:
             raise CheckFailed("answered more than the box %r" % text)
 
     def no_boxes(self):
+        # A box that is coming has come once the program has polled a while more.
+        self.ok("wait-polls", "20")
         boxes = self.rows("boxes", "--handles")
         if boxes:
             raise CheckFailed("unexpected boxes: %r" % boxes)
@@ -131,7 +133,7 @@ def real_checks(program, sink, check):
     def modem_box_once_per_port():
         # A pty's modem status cannot be read: one box per port, not per poll.
         def three():
-            program.rows("--wait", "1000", "boxes", "--handles")
+            program.rows("--wait", str(TIMEOUT * 1000), "boxes", "--handles")
             program.rows("dismiss", "--handles", "ok")
             return len(program.seen) >= 3
         wait_until(three, "a box per port")
@@ -219,7 +221,25 @@ def demo_checks(program, check):
             program.answer("Place the loopback plug on %s" % port)
             program.answer("%s passed the loopback test.%s" % (port, ri))
 
+    def hostile_messages():
+        # Wine cannot deliver a WM_COPYDATA of megabytes at all; what reaches
+        # the program is refused, and it answers the next request.
+        for size, dwdata, replies in (("16", None, ["status 1"]), ("15", None, ["no reply"]),
+                                      ("40", "7", ["no reply"]), ("2097152", None, None),
+                                      ("67108864", None, None), ("40", None, ["status 0"])):
+            got = program.ok("request", size, *([dwdata] if dwdata else [])).split()
+            if " ".join(got) not in (replies or ["status 1", "no reply"]):
+                raise CheckFailed("a request of %s bytes: %r" % (size, got))
+            program.ok("status")
+        for words in (("post", "2", "0", "0"), ("--port", "COM5", "post", "2", "0", "0"),
+                      ("post", "275", "0", "305419896")):  # WM_DESTROY, WM_TIMER with a bad callback
+            program.ok(*words)
+        program.no_boxes()
+        if "3 ports open" not in program.ok("status"):
+            raise CheckFailed("a port closed: %r" % program.ok("status"))
+
     for name, action in [("the demo opens three ports without boxes", open_ports),
+                         ("huge or malformed requests and stray messages leave it running", hostile_messages),
                          ("lamps in their colours, RI on the even port, LOOP by a click", lamps),
                          ("the loopback test passes, with RI on the even port", loopback),
                          ("command 201 ends the demo with 0",

@@ -213,7 +213,7 @@ int RunBurnin(const Target& target, int argc, char** argv)
         status = OpenMissingPorts(target, request);
     if (status == EXIT_OK)
         AnswerModemStatusBoxes(target, MODEM_BOX_QUIET_MS);
-    QueryReplyHeader header;
+    QueryReplyHeader2 header;
     std::vector<char> none;
     for (long n = request.first; status == EXIT_OK && n < request.first + request.count; n++)
         status = Query(target, QUERY_RESET, ("COM" + std::to_string(n)).c_str(), &header, &none);

@@ -12,6 +12,8 @@
 #define ANSWER_TIMEOUT_MS 5000
 #define APPEAR_TIMEOUT_MS 10000
 #define WAIT_STEP_MS 20
+#define QUERY_ATTEMPTS 5
+#define RAW_REQUEST_LIMIT (64 * 1024 * 1024)
 
 enum ExitCode { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_BURNIN_FAILED = 3 };
 
@@ -55,6 +57,7 @@ int OpenPorts(const Target& target, int argc, char** argv);
 int TypeText(HWND window, int argc, char** argv);
 int PressKey(HWND window, int argc, char** argv);
 int Click(HWND window, int argc, char** argv);
+int PostRawMessage(HWND window, int argc, char** argv);
 
 // pixels.cpp
 int PrintLamps(HWND window);
@@ -65,6 +68,8 @@ int CheckRow(HWND window, int argc, char** argv);
 int PrintStatus(const Target& target, int argc, char** argv);
 int PrintScreen(const Target& target, int argc, char** argv);
 int ResetCounters(const Target& target, int argc, char** argv);
+int SendRawRequest(const Target& target, int argc, char** argv);
+int WaitForPolls(const Target& target, int argc, char** argv);
 
 // burnin.cpp
 int RunBurnin(const Target& target, int argc, char** argv);

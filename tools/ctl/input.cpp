@@ -92,3 +92,14 @@ int Click(HWND window, int argc, char** argv)
     PostMessageA(window, argc == 3 ? WM_RBUTTONUP : WM_LBUTTONUP, 0, where);
     return EXIT_OK;
 }
+
+int PostRawMessage(HWND window, int argc, char** argv)
+{
+    long message = 0, wParam = 0, lParam = 0;
+    if (argc != 3 || !ParseNumber(argv[0], &message) || !ParseNumber(argv[1], &wParam) ||
+        !ParseNumber(argv[2], &lParam))
+        return UsageError("post takes a message, a wParam and an lParam, as numbers");
+    if (!PostMessageA(window, (UINT)message, (WPARAM)(ULONG)wParam, (LPARAM)(LONG)lParam))
+        return Fail("could not post message %ld: error %lu", message, GetLastError());
+    return EXIT_OK;
+}

@@ -61,6 +61,13 @@ static const char UsageText[] =
     "  boxes [--handles]      print the text of each open message box, a line each\n"
     "  dismiss [ok|cancel]    answer every open message box (OK by default) and\n"
     "                         print its text; --handles also prints its handle\n"
+    "  post MESSAGE WPARAM LPARAM\n"
+    "                         post a window message to the frame, or with --port\n"
+    "                         to that port window\n"
+    "  wait-polls N           return once Tarnwick has polled its ports N more times\n"
+    "  request SIZE [DWDATA]  send a status request of SIZE bytes (zero-padded, up\n"
+    "                         to 64 MB) to the query interface and print the reply's\n"
+    "                         status, or \"no reply\"\n"
     "  type TEXT              type TEXT into the port window (\\r \\n \\t \\xHH \\\\ escapes)\n"
     "  key NAME               press and release a key: return, escape, tab, back,\n"
     "                         a letter or digit, or a virtual-key number\n"
@@ -201,7 +208,8 @@ int main(int argc, char** argv)
                 strcmp(verb, "quit") == 0 || strcmp(verb, "boxes") == 0 ||
                 strcmp(verb, "dismiss") == 0 || strcmp(verb, "status") == 0 ||
                 strcmp(verb, "screen") == 0 || strcmp(verb, "reset-counters") == 0 ||
-                strcmp(verb, "burnin") == 0;
+                strcmp(verb, "burnin") == 0 || strcmp(verb, "request") == 0 ||
+                strcmp(verb, "wait-polls") == 0 || strcmp(verb, "post") == 0;
     if (!known)
         return UsageError("unknown command %s", verb);
     if (command && restCount)
@@ -234,6 +242,12 @@ int main(int argc, char** argv)
         return ResetCounters(target, restCount, rest);
     if (strcmp(verb, "burnin") == 0)
         return RunBurnin(target, restCount, rest);
+    if (strcmp(verb, "request") == 0)
+        return SendRawRequest(target, restCount, rest);
+    if (strcmp(verb, "wait-polls") == 0)
+        return WaitForPolls(target, restCount, rest);
+    if (strcmp(verb, "post") == 0)
+        return PostRawMessage(chosen ? chosen : target.frame, restCount, rest);
     if (strcmp(verb, "activate") == 0) {
         if (restCount != 1)
             return UsageError("activate takes one port name, e.g. activate COM5");

@@ -38,49 +38,118 @@ static HWND ReplyWindow()
     return window;
 }
 
-int Query(const Target& target, uint32_t kind, const char* port, QueryReplyHeader* header,
-          std::vector<char>* records)
+// Sends `size` bytes of `request` (padded with zeros) with `dwData`; answers
+// whether a reply came, which is then in ReplyBytes.
+static int SendRequest(const Target& target, const QueryRequest& request, DWORD size,
+                       ULONG_PTR dwData, int* answered)
 {
-    QueryRequest request;
-    memset(&request, 0, sizeof request);
-    request.version = QUERY_VERSION;
-    request.kind = kind;
+    std::vector<char> bytes(size, 0);
+    memcpy(bytes.data(), &request, std::min((size_t)size, sizeof request));
+    COPYDATASTRUCT data;
+    data.dwData = dwData;
+    data.cbData = size;
+    data.lpData = bytes.data();
+    ReplyArrived = 0;
+    DWORD_PTR result = 0;
+    *answered = SendMessageTimeoutA(target.frame, WM_COPYDATA, (WPARAM)ReplyWindow(), (LPARAM)&data,
+                                    SMTO_NORMAL, ANSWER_TIMEOUT_MS, &result) != 0;
+    return ReplyArrived;
+}
+
+static int MakeRequest(uint32_t kind, const char* port, QueryRequest* request)
+{
+    memset(request, 0, sizeof *request);
+    request->version = QUERY_VERSION;
+    request->kind = kind;
     HWND window = ReplyWindow();
     if (!window)
         return Fail("could not create a window for Tarnwick's answer");
-    request.replyWindow = (uint64_t)(UINT_PTR)window;
-    if (port && strlen(port) >= sizeof request.port)
+    request->replyWindow = (uint64_t)(UINT_PTR)window;
+    if (port && strlen(port) >= sizeof request->port)
         return Fail("%s is not a port name", port);
     if (port)
-        strcpy(request.port, port);
-    COPYDATASTRUCT data;
-    data.dwData = QUERY_REQUEST_ID;
-    data.cbData = sizeof request;
-    data.lpData = &request;
-    ReplyArrived = 0;
-    DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(target.frame, WM_COPYDATA, (WPARAM)window, (LPARAM)&data, SMTO_NORMAL,
-                             ANSWER_TIMEOUT_MS, &result))
+        strcpy(request->port, port);
+    return EXIT_OK;
+}
+
+int Query(const Target& target, uint32_t kind, const char* port, QueryReplyHeader2* header,
+          std::vector<char>* records)
+{
+    QueryRequest request;
+    if (MakeRequest(kind, port, &request) != EXIT_OK)
+        return EXIT_FAILED;
+    // A reply that the program could not deliver at once is dropped; a busy
+    // machine can miss the moment, so a request that changes nothing is
+    // simply sent again.
+    int attempts = kind == QUERY_RESET ? 1 : QUERY_ATTEMPTS;
+    int arrived = 0, answered = 0;
+    for (int attempt = 0; attempt < attempts && !arrived; attempt++)
+        arrived = SendRequest(target, request, sizeof request, QUERY_REQUEST_ID, &answered);
+    if (!arrived && !answered)
         return Fail("Tarnwick did not answer the query within %d ms", ANSWER_TIMEOUT_MS);
-    if (!ReplyArrived)
-        return Fail("Tarnwick sent no reply (a build without the query interface?)");
+    if (!arrived)
+        return Fail("Tarnwick's reply did not arrive");
+    if (ReplyBytes.size() < sizeof header->head)
+        return Fail("Tarnwick's reply is too short");
+    memcpy(&header->head, ReplyBytes.data(), sizeof header->head);
+    if (header->head.version != QUERY_VERSION)
+        return Fail("Tarnwick answers in query version %u; this tool speaks %d",
+                    header->head.version, QUERY_VERSION);
     if (ReplyBytes.size() < sizeof *header)
         return Fail("Tarnwick's reply is too short");
     memcpy(header, ReplyBytes.data(), sizeof *header);
-    if (header->version != QUERY_VERSION)
-        return Fail("Tarnwick answers in query version %u; this tool speaks %d", header->version,
-                    QUERY_VERSION);
-    if (header->status != QUERY_OK)
-        return Fail("Tarnwick refused the query: %s", QueryStatusText(header->status));
+    if (header->head.status != QUERY_OK)
+        return Fail("Tarnwick refused the query: %s", QueryStatusText(header->head.status));
     size_t expected = kind == QUERY_STATUS   ? sizeof(QueryPortStatus)
                       : kind == QUERY_SCREEN ? QUERY_SCREEN_LINE_BYTES
                                              : 0;
     size_t body = ReplyBytes.size() - sizeof *header;
-    if (header->kind != kind || header->recordSize != expected ||
-        (uint64_t)header->count * header->recordSize != body)
+    if (header->head.kind != kind || header->head.recordSize != expected ||
+        (uint64_t)header->head.count * header->head.recordSize != body)
         return Fail("Tarnwick's reply does not have the expected layout");
     records->assign(ReplyBytes.begin() + sizeof *header, ReplyBytes.end());
     return EXIT_OK;
+}
+
+int SendRawRequest(const Target& target, int argc, char** argv)
+{
+    long size = 0, id = QUERY_REQUEST_ID;
+    if (argc < 1 || argc > 2 || !ParseNumber(argv[0], &size) || size < 0 ||
+        size > RAW_REQUEST_LIMIT || (argc == 2 && !ParseNumber(argv[1], &id)))
+        return UsageError("request takes a size in bytes (up to %d) and optionally a dwData",
+                          RAW_REQUEST_LIMIT);
+    QueryRequest request;
+    if (MakeRequest(QUERY_STATUS, "", &request) != EXIT_OK)
+        return EXIT_FAILED;
+    int answered = 0;
+    if (SendRequest(target, request, (DWORD)size, (ULONG_PTR)id, &answered)) {
+        QueryReplyHeader head;
+        memset(&head, 0, sizeof head);
+        memcpy(&head, ReplyBytes.data(), std::min(ReplyBytes.size(), sizeof head));
+        printf("status %u\n", head.status);
+    } else {
+        printf("no reply\n");
+    }
+    return EXIT_OK;
+}
+
+int WaitForPolls(const Target& target, int argc, char** argv)
+{
+    long wanted = 0;
+    if (argc != 1 || !ParseNumber(argv[0], &wanted) || wanted < 1)
+        return UsageError("wait-polls takes a number of polls");
+    QueryReplyHeader2 header;
+    std::vector<char> records;
+    int status = Query(target, QUERY_STATUS, nullptr, &header, &records);
+    uint64_t until = header.pollCount + (uint64_t)wanted;
+    for (long waited = 0; status == EXIT_OK && header.pollCount < until; waited += WAIT_STEP_MS) {
+        if (waited > APPEAR_TIMEOUT_MS + wanted * 100)
+            return Fail("Tarnwick polled %llu times, not %ld, in %ld ms",
+                        (unsigned long long)(header.pollCount + wanted - until), wanted, waited);
+        Sleep(WAIT_STEP_MS);
+        status = Query(target, QUERY_STATUS, nullptr, &header, &records);
+    }
+    return status;
 }
 
 int PortNumber(const char* name)
@@ -93,13 +162,13 @@ int PortNumber(const char* name)
 
 int QueryStatus(const Target& target, std::vector<QueryPortStatus>* ports, int* testDataOn)
 {
-    QueryReplyHeader header;
+    QueryReplyHeader2 header;
     std::vector<char> records;
     int status = Query(target, QUERY_STATUS, nullptr, &header, &records);
     if (status != EXIT_OK)
         return status;
-    ports->resize(header.count);
-    if (header.count)
+    ports->resize(header.head.count);
+    if (header.head.count)
         memcpy(ports->data(), records.data(), records.size());
     for (QueryPortStatus& port : *ports)
         port.name[sizeof port.name - 1] = 0;
@@ -107,7 +176,7 @@ int QueryStatus(const Target& target, std::vector<QueryPortStatus>* ports, int* 
         return PortNumber(a.name) < PortNumber(b.name);
     });
     if (testDataOn)
-        *testDataOn = (int)header.testDataOn;
+        *testDataOn = (int)header.head.testDataOn;
     return EXIT_OK;
 }
 
@@ -222,12 +291,12 @@ int PrintScreen(const Target& target, int argc, char** argv)
 {
     if (argc != 1)
         return UsageError("screen takes one port name, e.g. screen COM5");
-    QueryReplyHeader header;
+    QueryReplyHeader2 header;
     std::vector<char> lines;
     int status = Query(target, QUERY_SCREEN, argv[0], &header, &lines);
     if (status != EXIT_OK)
         return status;
-    for (uint32_t i = 0; i < header.count; i++) {
+    for (uint32_t i = 0; i < header.head.count; i++) {
         char* line = lines.data() + i * QUERY_SCREEN_LINE_BYTES;
         line[QUERY_SCREEN_LINE_BYTES - 1] = 0;
         printf("%s\n", line);
@@ -239,10 +308,11 @@ int ResetCounters(const Target& target, int argc, char** argv)
 {
     if (argc > 1)
         return UsageError("reset-counters takes at most one port name");
-    QueryReplyHeader header;
+    QueryReplyHeader2 header;
     std::vector<char> none;
     int status = Query(target, QUERY_RESET, argc ? argv[0] : "", &header, &none);
     if (status == EXIT_OK)
-        printf("counters of %u port%s reset\n", header.count, header.count == 1 ? "" : "s");
+        printf("counters of %u port%s reset\n", header.head.count,
+               header.head.count == 1 ? "" : "s");
     return status;
 }

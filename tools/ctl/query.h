@@ -8,7 +8,8 @@
 
 // Sends one request and checks the reply's layout; on success `records`
 // holds the records after the header. Prints the failure otherwise.
-int Query(const Target& target, uint32_t kind, const char* port, QueryReplyHeader* header,
+// Requests that change nothing are sent again when their reply is lost.
+int Query(const Target& target, uint32_t kind, const char* port, QueryReplyHeader2* header,
           std::vector<char>* records);
 int QueryStatus(const Target& target, std::vector<QueryPortStatus>* ports, int* testDataOn);
 int PortNumber(const char* name); // 0 when not COMn
