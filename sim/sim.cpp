@@ -146,9 +146,14 @@ DWORD ModemStatusOf(const Port& p)
     return (WiredStatus(p) | p.stuckOn) & ~p.stuckOff;
 }
 
+static bool XoffHeld(const Port& p)
+{
+    return p.xoffByEscape || p.xoffByChar || S.now >= p.heldFrom;
+}
+
 bool OutputHeld(const Port& p)
 {
-    if (p.xoffByEscape || p.xoffByChar || p.breakOn || p.unplugged || p.openCount == 0)
+    if (XoffHeld(p) || p.breakOn || p.unplugged || p.openCount == 0)
         return true;
     DWORD status = ModemStatusOf(p);
     if (p.dcb.fOutxCtsFlow && !(status & MS_CTS_ON))
@@ -180,7 +185,7 @@ DWORD HoldWordOf(const Port& p)
         word |= 0x01;
     if (waiting && p.dcb.fOutxDsrFlow && !(status & MS_DSR_ON))
         word |= 0x02;
-    if (p.xoffByEscape || p.xoffByChar)
+    if (XoffHeld(p))
         word |= 0x08;
     if (p.xoffSent)
         word |= 0x10;
@@ -416,7 +421,7 @@ static bool LineActive(const Port& p)
 
 static ULONGLONG NextDue(const Port& p)
 {
-    ULONGLONG due = NEVER;
+    ULONGLONG due = p.vanishAt;
     for (const Request* r : p.timed)
         due = std::min(due, r->due);
     return due;
@@ -476,6 +481,8 @@ bool StepTowards(ULONGLONG target)
         return false;
     }
     for (auto& entry : S.ports) {
+        if (entry.second->vanishAt <= S.now)
+            Vanish(*entry.second);
         CompleteDueRequests(*entry.second);
         ServiceQueues(*entry.second);
     }
@@ -580,14 +587,20 @@ void ConnectNullModem(int a, int b)
     FindPort(b)->nullModemPeer = a;
 }
 
+void Vanish(Port& p)
+{
+    AbortRequests(p, nullptr, true, true);
+    p.unplugged = true;
+    p.vanishAt = NEVER;
+}
+
 void Unplug(int number)
 {
     Port* p = FindPort(number);
     if (!p)
         return;
     SyncRealTime();
-    AbortRequests(*p, nullptr, true, true);
-    p->unplugged = true;
+    Vanish(*p);
 }
 
 void SetLoopbackAnswer(int number, BOOL answer)

@@ -72,9 +72,16 @@ void SetQueueSizes(int number, DWORD inputBytes, DWORD outputBytes);
 // takes the plug off: the port opens but nothing comes back.
 enum LineFault { FAULT_NONE, FAULT_CORRUPT, FAULT_DROP, FAULT_FRAME, FAULT_PULLED };
 void SetLineFault(int number, LineFault fault, DWORD every = 0);
+// Faults that begin at a moment of the simulated clock, in milliseconds from
+// its start (in the demo, from the program's start): from then on the port's
+// output is held as if XOFF had been received (FAULT_HELD), or the device
+// vanishes as Unplug makes it (FAULT_VANISH).
+enum TimedFault { FAULT_HELD, FAULT_VANISH };
+void SetTimedFault(int number, TimedFault fault, ULONGLONG atMs);
 // Applies a list such as "COM3=corrupt:20000,COM7=drop:5000,COM9=pulled,
-// COM11=frame:30000" to existing ports. On bad text nothing is applied and
-// `error` says what is wrong.
+// COM11=frame:30000,COM4=held:4,COM6=vanish:6.5" (seconds for the timed
+// faults) to existing ports. On bad text nothing is applied and `error` says
+// what is wrong.
 bool ApplyFaultList(const char* text, std::string* error);
 
 // --- time ---

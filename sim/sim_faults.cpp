@@ -1,6 +1,7 @@
-// Line faults of the simulated adapter, for burn-in runs.
+// Line and timed faults of the simulated adapter, for burn-in runs.
 #include "sim/sim_internal.h"
 
+#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -18,6 +19,21 @@ void SetLineFault(int number, LineFault fault, DWORD every)
     // Without the plug no signal comes back either.
     if (fault == FAULT_PULLED)
         p->wiring = WIRE_NONE;
+}
+
+void SetTimedFault(int number, TimedFault fault, ULONGLONG atMs)
+{
+    Port* p = FindPort(number);
+    if (!p)
+        return;
+    SyncRealTime();
+    if (fault == FAULT_HELD)
+        p->heldFrom = atMs;
+    else if (atMs <= S.now)
+        Vanish(*p);
+    else
+        p->vanishAt = atMs;
+    ServiceQueues(*p);
 }
 
 bool ApplyLineFault(Port& p, const unsigned char* bytes, size_t length, std::string* out)
@@ -39,19 +55,70 @@ bool ApplyLineFault(Port& p, const unsigned char* bytes, size_t length, std::str
     return frame;
 }
 
+enum FaultArgument { NO_ARGUMENT, BYTE_COUNT, SECONDS };
+
 struct FaultName {
     const char* name;
-    LineFault fault;
+    FaultArgument argument;
+    LineFault line;
+    TimedFault timed;
 };
 
-static const FaultName FaultNames[] = {{"corrupt", FAULT_CORRUPT},
-                                       {"drop", FAULT_DROP},
-                                       {"frame", FAULT_FRAME},
-                                       {"pulled", FAULT_PULLED}};
+static const FaultName FaultNames[] = {
+    {"corrupt", BYTE_COUNT, FAULT_CORRUPT, FAULT_HELD},
+    {"drop", BYTE_COUNT, FAULT_DROP, FAULT_HELD},
+    {"frame", BYTE_COUNT, FAULT_FRAME, FAULT_HELD},
+    {"pulled", NO_ARGUMENT, FAULT_PULLED, FAULT_HELD},
+    {"held", SECONDS, FAULT_NONE, FAULT_HELD},
+    {"vanish", SECONDS, FAULT_NONE, FAULT_VANISH},
+};
 
-// One "COMn=kind[:every]" item; fills number, fault and every.
-static bool ParseFault(const std::string& item, int* number, LineFault* fault, DWORD* every,
-                       std::string* error)
+struct FaultItem {
+    int number;
+    const FaultName* kind;
+    ULONGLONG value; // bytes, or milliseconds for SECONDS
+};
+
+// Digits with at most one decimal point, so strtod's signs, exponents,
+// "inf" and "nan" are refused too.
+static bool ParseSeconds(const std::string& text, ULONGLONG* ms)
+{
+    size_t digits = 0, points = 0;
+    for (char c : text) {
+        digits += isdigit((unsigned char)c) ? 1 : 0;
+        points += c == '.' ? 1 : 0;
+    }
+    if (digits == 0 || points > 1 || digits + points != text.size() || text.size() > 12)
+        return false;
+    *ms = (ULONGLONG)(strtod(text.c_str(), nullptr) * 1000 + 0.5);
+    return true;
+}
+
+static bool ParseArgument(const FaultName& kind, const std::string& text, bool given,
+                          ULONGLONG* value)
+{
+    if (kind.argument == NO_ARGUMENT)
+        return !given;
+    if (kind.argument == SECONDS)
+        return ParseSeconds(text, value);
+    char* end = nullptr;
+    long count = text.empty() ? 0 : strtol(text.c_str(), &end, 10);
+    *value = (ULONGLONG)count;
+    return !text.empty() && !*end && count >= 1;
+}
+
+static std::string ArgumentHint(const FaultName& kind)
+{
+    std::string name = kind.name;
+    if (kind.argument == BYTE_COUNT)
+        return "give one byte in how many, e.g. " + name + ":20000";
+    if (kind.argument == SECONDS)
+        return "give the second it starts at, e.g. " + name + ":4.5";
+    return name + " takes no count";
+}
+
+// One "COMn=kind[:argument]" item.
+static bool ParseFault(const std::string& item, FaultItem* out, std::string* error)
 {
     size_t equals = item.find('=');
     char* end = nullptr;
@@ -59,8 +126,8 @@ static bool ParseFault(const std::string& item, int* number, LineFault* fault, D
         *error = "\"" + item + "\" is not COMn=fault";
         return false;
     }
-    *number = (int)strtol(item.c_str() + 3, &end, 10);
-    if (end != item.c_str() + equals || !FindPort(*number)) {
+    out->number = (int)strtol(item.c_str() + 3, &end, 10);
+    if (end != item.c_str() + equals || !FindPort(out->number)) {
         *error = "\"" + item.substr(0, equals) + "\" is not a port of the adapter";
         return false;
     }
@@ -74,45 +141,38 @@ static bool ParseFault(const std::string& item, int* number, LineFault* fault, D
     for (const FaultName& name : FaultNames) {
         if (kind != name.name)
             continue;
-        *fault = name.fault;
-        long value = count.empty() ? 0 : strtol(count.c_str(), &end, 10);
-        bool needsCount = name.fault != FAULT_PULLED;
-        if (needsCount ? (count.empty() || *end || value < 1) : !count.empty()) {
-            *error = "\"" + item + "\": " +
-                     (needsCount ? "give one byte in how many, e.g. " + kind + ":20000"
-                                 : kind + " takes no count");
+        out->kind = &name;
+        if (!ParseArgument(name, count, colon != std::string::npos, &out->value)) {
+            *error = "\"" + item + "\": " + ArgumentHint(name);
             return false;
         }
-        *every = (DWORD)value;
         return true;
     }
-    *error = "\"" + kind + "\" is not a fault (corrupt, drop, frame, pulled)";
+    *error = "\"" + kind + "\" is not a fault (corrupt, drop, frame, pulled, held, vanish)";
     return false;
 }
 
 bool ApplyFaultList(const char* text, std::string* error)
 {
-    struct Item {
-        int number;
-        LineFault fault;
-        DWORD every;
-    };
-    std::vector<Item> items;
+    std::vector<FaultItem> items;
     std::string list = text ? text : "";
     size_t start = 0;
     while (start < list.size()) {
         size_t comma = list.find(',', start);
         if (comma == std::string::npos)
             comma = list.size();
-        Item item{0, FAULT_NONE, 0};
-        if (!ParseFault(list.substr(start, comma - start), &item.number, &item.fault, &item.every,
-                        error))
+        FaultItem item{0, nullptr, 0};
+        if (!ParseFault(list.substr(start, comma - start), &item, error))
             return false;
         items.push_back(item);
         start = comma + 1;
     }
-    for (const Item& item : items)
-        SetLineFault(item.number, item.fault, item.every);
+    for (const FaultItem& item : items) {
+        if (item.kind->argument == SECONDS)
+            SetTimedFault(item.number, item.kind->timed, item.value);
+        else
+            SetLineFault(item.number, item.kind->line, (DWORD)item.value);
+    }
     return true;
 }
 

@@ -97,6 +97,8 @@ struct Port {
     LineFault fault = FAULT_NONE;
     DWORD faultEvery = 0;
     ULONGLONG faultCount = 0; // bytes put on the line since the fault was set
+    ULONGLONG heldFrom = NEVER;
+    ULONGLONG vanishAt = NEVER;
 };
 
 struct HandleEntry {
@@ -147,6 +149,8 @@ bool OutputHeld(const Port& p);
 DWORD PendingWriteBytes(const Port& p);
 void DeliverFromOutside(Port& p, const unsigned char* bytes, size_t length);
 void SendBreak(Port& p);
+// The device goes away: its requests end and every later call fails.
+void Vanish(Port& p);
 // Applies the port's line fault to bytes it puts on the line: `out` gets what
 // arrives; the result is whether one of them arrives with a framing error.
 bool ApplyLineFault(Port& p, const unsigned char* bytes, size_t length, std::string* out);

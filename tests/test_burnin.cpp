@@ -121,6 +121,68 @@ TEST_F(BurninPorts, CountersFollowWhatWasSentReceivedAndFlagged)
     EXPECT_GT(faulty->counters.pattern.errors, 2u);
 }
 
+// The demo's timed faults, 2.5 s into the run: COM1's output is held as by
+// XOFF, COM2 vanishes; neither shows anything before.
+TEST_F(BurninPorts, TimedFaultsBeginAtTheirSecond)
+{
+    PortRecord* held = Open(1, Sim::WIRE_LOOPBACK_PLUG);
+    PortRecord* gone = Open(2, Sim::WIRE_LOOPBACK_PLUG);
+    std::string error;
+    ASSERT_TRUE(Sim::ApplyFaultList("COM1=held:2.5,COM2=vanish:2.5", &error)) << error;
+    TestDataOn = 1;
+    const struct {
+        int ms;
+        DWORD xoffHold;
+        bool receiving;
+        Texts boxes;
+    } moments[] = {{2490, 0, true, {}},
+                   {2600, 0x08, true, {"GetCommModemStatus Error:22", "Com Write Error:22"}},
+                   {4000, 0x08, false, {"GetCommModemStatus Error:22", "Com Write Error:22"}}};
+    int now = 0;
+    uint64_t received = 0;
+    for (const auto& m : moments) {
+        Run(m.ms - now);
+        now = m.ms;
+        EXPECT_EQ(m.xoffHold, HoldFlags(held->lineStatus) & 0x08) << m.ms;
+        EXPECT_EQ(m.receiving, held->counters.bytesReceived > received) << m.ms;
+        EXPECT_EQ(m.boxes, boxes.All()) << m.ms;
+        EXPECT_EQ(m.xoffHold != 0, Ring(gone).find("<ERR 16H,ClearCommError") != std::string::npos)
+            << m.ms;
+        received = held->counters.bytesReceived;
+    }
+    // What was not sent stays queued.
+    EXPECT_GT(Sim::OutputQueue(1), 0u);
+}
+
+// A bad list is refused whole, with what is wrong.
+TEST_F(BurninPorts, BadFaultListsAreRefused)
+{
+    Sim::AddPorts(1, 2);
+    const struct {
+        const char* list;
+        const char* error;
+    } lists[] = {
+        {"COM1=held", "\"COM1=held\": give the second it starts at, e.g. held:4.5"},
+        {"COM1=held:-1", "\"COM1=held:-1\": give the second it starts at, e.g. held:4.5"},
+        {"COM1=vanish:soon", "\"COM1=vanish:soon\": give the second it starts at, e.g. vanish:4.5"},
+        {"COM1=vanish:1e3", "\"COM1=vanish:1e3\": give the second it starts at, e.g. vanish:4.5"},
+        {"COM1=held:1.2.3", "\"COM1=held:1.2.3\": give the second it starts at, e.g. held:4.5"},
+        {"COM1=held:0,COM2=vanish:",
+         "\"COM2=vanish:\": give the second it starts at, e.g. vanish:4.5"},
+        {"COM1=drop:0", "\"COM1=drop:0\": give one byte in how many, e.g. drop:20000"},
+        {"COM1=pulled:3", "\"COM1=pulled:3\": pulled takes no count"},
+        {"COM1=stuck:3", "\"stuck\" is not a fault (corrupt, drop, frame, pulled, held, vanish)"},
+        {"COM9=held:1", "\"COM9\" is not a port of the adapter"},
+    };
+    for (const auto& l : lists) {
+        std::string error;
+        EXPECT_FALSE(Sim::ApplyFaultList(l.list, &error));
+        EXPECT_EQ(l.error, error);
+    }
+    Open(1, Sim::WIRE_LOOPBACK_PLUG);
+    EXPECT_EQ(0u, Sim::HoldFlagsOf(1));
+}
+
 struct RequestCase {
     const char* name;
     DWORD size; // bytes claimed; the buffer holds one request and no more
