@@ -1,5 +1,7 @@
 #include "app/poll.h"
 
+#include "app/run.h"
+#include "common/message_box.h"
 #include "common/state.h"
 #include "port/device.h"
 #include "port/port_record.h"
@@ -17,6 +19,21 @@ static int PollRunning = 0;
 
 uint64_t PollCount = 0;
 ULONGLONG LastPollTime = 0;
+ULONGLONG PollHeldMs = 0;
+uint32_t LongestPollGapMs = 0;
+
+ULONGLONG ActiveClock(ULONGLONG now)
+{
+    return now - PollHeldMs;
+}
+
+// Marks the pattern errors found by the last check with the poll's time.
+static void StampPatternErrors(PatternCheck* check, uint64_t before)
+{
+    ULONGLONG now = Device.GetTickCount64();
+    for (uint64_t i = before; i < check->errors && i < PATTERN_FIRST_ERRORS; i++)
+        check->first[i].clockMs = now;
+}
 
 // Each step that can show a box may see the port closed under it; the
 // watch says so and the record must not be touched again.
@@ -38,7 +55,10 @@ static void DrainInput(PortRecord* port, DWORD queued, RecordWatch* watch)
             count = wanted;
         port->receiveBuffer[count] = 0;
         port->counters.bytesReceived += count;
+        uint64_t errors = port->counters.pattern.errors;
         CheckPattern(&port->counters.pattern, port->receiveBuffer, (int)count);
+        if (port->counters.pattern.errors != errors)
+            StampPatternErrors(&port->counters.pattern, errors);
         AppendText(port, port->receiveBuffer, (int)count);
     }
 }
@@ -51,9 +71,13 @@ static void ServiceWatchedPort(PortRecord* port, RecordWatch* watch)
     if (watch->closed)
         return;
     PollModemStatus(port);
-    if (watch->closed || port->testInProgress)
+    if (watch->closed)
         return;
-    if (TestDataOn && counts.outQueue == 0 && !WriteOutstanding(port)) {
+    if (port->testInProgress) {
+        NoteRunInterference(port, RUN_LOOPBACK_TEST);
+        return;
+    }
+    if (SendsTestData(port, TestDataOn) && counts.outQueue == 0 && !WriteOutstanding(port)) {
         if (TestPatternLength == 0)
             BuildTestPattern();
         PollWritePort(port, TestPattern, (DWORD)TestPatternLength);
@@ -61,6 +85,10 @@ static void ServiceWatchedPort(PortRecord* port, RecordWatch* watch)
             return;
     }
     DrainInput(port, counts.inQueue, watch);
+    if (watch->closed)
+        return;
+    ULONGLONG now = Device.GetTickCount64();
+    TrackRunPoll(port, now, ActiveClock(now), HoldFlags(port->lineStatus));
 }
 
 void ServicePort(PortRecord* port)
@@ -73,18 +101,40 @@ void ServicePort(PortRecord* port)
     UnwatchRecord(&watch);
 }
 
+// A box raised while a port is serviced holds every port's poll until it
+// is answered; the port keeps the box, and the time it held counts apart.
+static void ServiceAndNoteBoxes(PortRecord* port, RecordWatch* watch)
+{
+    unsigned boxes = BoxesShown;
+    ULONGLONG started = Device.GetTickCount64();
+    ServicePort(port);
+    if (BoxesShown == boxes)
+        return;
+    PollHeldMs += Device.GetTickCount64() - started;
+    if (watch->closed)
+        return;
+    strcpy(port->lastBox, LastBoxText);
+    port->lastBoxClock = started;
+    if (port->run.sending)
+        port->run.boxes += BoxesShown - boxes;
+}
+
 void PollAllPorts()
 {
     if (PollRunning)
         return;
     PollRunning = 1;
+    ULONGLONG now = Device.GetTickCount64();
+    if (PollCount && now - LastPollTime > LongestPollGapMs)
+        LongestPollGapMs = (uint32_t)(now - LastPollTime);
     PollCount++;
-    LastPollTime = Device.GetTickCount64();
+    LastPollTime = now;
+    CheckRunOwner(now);
     PortRecord* port = PortListHead;
     while (port) {
         RecordWatch watch;
         WatchRecord(&watch, port);
-        ServicePort(port);
+        ServiceAndNoteBoxes(port, &watch);
         UnwatchRecord(&watch);
         // The port was closed from inside a box: its next link went with it,
         // so the rest of the list waits for the next tick.

@@ -1,6 +1,7 @@
 #include "app/query.h"
 
 #include "app/poll.h"
+#include "app/run.h"
 #include "common/state.h"
 #include "port/device.h"
 #include "port/port_record.h"
@@ -12,9 +13,13 @@ static int KnownVersion(uint32_t version)
     return version == QUERY_VERSION_1 || version == QUERY_VERSION;
 }
 
-static DWORD QueryRequestSize(uint32_t kind)
+static DWORD QueryRequestSize(uint32_t version, uint32_t kind)
 {
-    return kind >= QUERY_STATUS && kind <= QUERY_RESET ? (DWORD)sizeof(QueryRequest) : 0;
+    if (kind >= QUERY_STATUS && kind <= QUERY_RESET)
+        return sizeof(QueryRequest);
+    if (kind == QUERY_RUN && version >= QUERY_VERSION)
+        return sizeof(QueryRunRequest);
+    return 0;
 }
 
 uint32_t ParseQueryRequest(const COPYDATASTRUCT* data, QueryRequest* request)
@@ -32,11 +37,16 @@ uint32_t ParseQueryRequest(const COPYDATASTRUCT* data, QueryRequest* request)
         return QUERY_BAD_SIZE;
     if (!KnownVersion(request->version))
         return QUERY_BAD_VERSION;
-    DWORD size = QueryRequestSize(request->kind);
+    DWORD size = QueryRequestSize(request->version, request->kind);
     if (!size)
         return QUERY_BAD_KIND;
     if (data->cbData != size)
         return QUERY_BAD_SIZE;
+    if (request->kind == QUERY_RUN) {
+        QueryRunRequest run;
+        memcpy(&run, request, sizeof run);
+        return CheckRunRequest(run);
+    }
     if (!memchr(request->port, 0, sizeof request->port))
         return QUERY_BAD_NAME;
     if (request->kind == QUERY_SCREEN && !FindOpenPort(request->port))
@@ -77,6 +87,35 @@ static void FillPortStatus(QueryPortStatus* out, const PortRecord* port)
     out->modemStatusFailing = (uint8_t)((port->failingSites & FAILING_MODEM_STATUS) != 0);
 }
 
+static void FillPortStatus2(QueryPortStatus2* out, const PortRecord* port, ULONGLONG now)
+{
+    memset(out, 0, sizeof *out);
+    FillPortStatus(&out->base, port);
+    const PortRun& run = port->run;
+    out->lineSent = RunLineSent(port);
+    out->capacity = RunCapacity(port, now);
+    out->runStartClockMs = run.startClock;
+    out->runFlags = (run.inRun ? QUERY_RUN_IN : 0) | (run.sending ? QUERY_RUN_SENDING : 0);
+    out->interference = run.interference;
+    out->longestStallMs = run.longestStallMs;
+    out->stallFromMs = run.stallFromMs;
+    out->holdFlagsSeen = run.holdFlagsSeen;
+    out->longestHoldMs = run.longestHoldMs;
+    out->holdFromMs = run.holdFromMs;
+    out->boxes = run.boxes;
+    out->lastBoxClockMs = port->lastBoxClock;
+    static_assert(sizeof out->lastBox == sizeof port->lastBox, "box text sizes");
+    memcpy(out->lastBox, port->lastBox, sizeof out->lastBox);
+    out->lastBox[sizeof out->lastBox - 1] = 0;
+    const PatternCheck& check = port->counters.pattern;
+    for (uint64_t i = 0; i < check.errors && i < QUERY_FIRST_ERRORS; i++) {
+        out->firstErrors[i].offset = check.first[i].offset;
+        out->firstErrors[i].clockMs = check.first[i].clockMs;
+        out->firstErrors[i].expected = check.first[i].expected;
+        out->firstErrors[i].received = check.first[i].received;
+    }
+}
+
 static DWORD CountOpenPorts()
 {
     DWORD count = 0;
@@ -90,6 +129,7 @@ static DWORD ResetCounters(const char* name)
     DWORD count = 0;
     for (PortRecord* p = PortListHead; p; p = p->next)
         if (!name[0] || lstrcmpiA(p->name, name) == 0) {
+            NoteRunInterference(p, RUN_COUNTERS_RESET);
             ResetPortCounters(p);
             count++;
         }
@@ -110,26 +150,37 @@ char* BuildQueryReply(const QueryRequest& request, uint32_t status, DWORD* size)
     header.kind = status == QUERY_BAD_SIZE ? 0 : request.kind;
     header.status = status;
     header.testDataOn = TestDataOn ? 1 : 0;
+    ULONGLONG now = Device.GetTickCount64();
     if (status == QUERY_OK && request.kind == QUERY_STATUS) {
         header.count = CountOpenPorts();
-        header.recordSize = sizeof(QueryPortStatus);
+        header.recordSize =
+            version == QUERY_VERSION_1 ? sizeof(QueryPortStatus) : sizeof(QueryPortStatus2);
     } else if (status == QUERY_OK && request.kind == QUERY_SCREEN) {
         header.count = QUERY_SCREEN_LINES;
         header.recordSize = QUERY_SCREEN_LINE_BYTES;
     } else if (status == QUERY_OK && request.kind == QUERY_RESET) {
         header.count = ResetCounters(request.port);
+    } else if (status == QUERY_OK && request.kind == QUERY_RUN) {
+        QueryRunRequest run;
+        memcpy(&run, &request, sizeof run);
+        header.count = PerformRunRequest(run);
     }
-    full.clockMs = Device.GetTickCount64();
+    full.clockMs = now;
     full.pollCount = PollCount;
+    FillRunHeader(&full, now);
     DWORD headerSize = version == QUERY_VERSION_1 ? sizeof header : sizeof full;
-    DWORD records = request.kind == QUERY_RESET ? 0 : header.count * header.recordSize;
+    DWORD records = header.count * header.recordSize;
     *size = headerSize + records;
     char* reply = new char[*size];
     memcpy(reply, &full, headerSize);
     char* record = reply + headerSize;
     if (status == QUERY_OK && request.kind == QUERY_STATUS) {
-        for (PortRecord* p = PortListHead; p; p = p->next, record += sizeof(QueryPortStatus))
-            FillPortStatus((QueryPortStatus*)record, p);
+        for (PortRecord* p = PortListHead; p; p = p->next, record += header.recordSize) {
+            if (version == QUERY_VERSION_1)
+                FillPortStatus((QueryPortStatus*)record, p);
+            else
+                FillPortStatus2((QueryPortStatus2*)record, p, now);
+        }
     } else if (status == QUERY_OK && request.kind == QUERY_SCREEN) {
         const PortRecord* port = FindOpenPort(request.port);
         for (int i = 1; i <= QUERY_SCREEN_LINES; i++, record += QUERY_SCREEN_LINE_BYTES) {

@@ -10,7 +10,7 @@
 #include <string.h>
 
 static LARGE_INTEGER CounterFrequency;
-static int BoxesShown;
+static int BenchBoxes;
 static char FirstBox[160];
 static DeviceTable InnerDevice;
 static HANDLE CountedDevices[256];
@@ -224,7 +224,7 @@ void PumpMessages()
 
 static int CountBox(HWND, const char* text, const char*, UINT)
 {
-    if (BoxesShown++ == 0 && text)
+    if (BenchBoxes++ == 0 && text)
         lstrcpynA(FirstBox, text, sizeof FirstBox);
     return IDOK;
 }
@@ -236,7 +236,7 @@ void InstallBoxCounter()
 
 int BoxCount()
 {
-    return BoxesShown;
+    return BenchBoxes;
 }
 
 const char* FirstBoxText()

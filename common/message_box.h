@@ -7,3 +7,8 @@ typedef int (*MessageBoxFn)(HWND owner, const char* text, const char* caption, U
 extern MessageBoxFn MessageBoxHook;
 
 int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT style);
+
+// Counts the boxes shown and keeps the last one's text, so the poll can tell
+// which port raised a box.
+extern unsigned BoxesShown;
+extern char LastBoxText[128];

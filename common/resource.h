@@ -50,6 +50,9 @@
 #define IDC_DSR_FLOW 1014
 #define IDC_TX_XONXOFF 1015
 
+// The Open Ports list ends at this port; tools refuse runs past it.
+#define HIGHEST_PORT 255
+
 // Window classes, and the captions tools look for.
 #define VANT_FRAME_CLASS "VantFrame"
 #define VANT_PORT_CLASS "VantDraw"

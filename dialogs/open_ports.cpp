@@ -18,7 +18,7 @@ static const char* const QuantityItems[] = {"1 Ports",  "2 Ports",  "4 Ports",  
 static void FillFromPortList(HWND dialog)
 {
     SendDlgItemMessageA(dialog, IDC_FROM_PORT, CB_RESETCONTENT, 0, 0);
-    for (int n = 1; n <= 255; n++) {
+    for (int n = 1; n <= HIGHEST_PORT; n++) {
         char text[16];
         snprintf(text, sizeof text, "COM%d", n);
         SendDlgItemMessageA(dialog, IDC_FROM_PORT, CB_ADDSTRING, 0, (LPARAM)text);

@@ -14,10 +14,11 @@ PortRecord::PortRecord()
       paintedInputSignals(255), paintedOutputSignals(255), windowDirty(0), paintedLine(0),
       currentLine(0), currentColumn(0), clientWidth(0), clientHeight(0), createdTicks(0), mouseX(0),
       mouseY(0), writePending(0), pendingWrite(nullptr), abandoned(nullptr), keptRead(nullptr),
-      keptWrite(nullptr), failingSites(0)
+      keptWrite(nullptr), failingSites(0), run(), lastBoxClock(0)
 {
     name[0] = 0;
     receiveBuffer[0] = 0;
+    lastBox[0] = 0;
     memset(lines, 0, sizeof lines);
     memset(failingCodes, 0, sizeof failingCodes);
     memset(&eventBlock, 0, sizeof eventBlock);

@@ -1,6 +1,7 @@
 // One record per open port, and the list of open ports, newest first.
 #pragma once
 #include "port/line_errors.h"
+#include "port/port_run.h"
 #include "port/test_pattern.h"
 
 #include <windows.h>
@@ -100,6 +101,10 @@ class PortRecord
     unsigned failingSites;
     int failingCodes[FAILING_SITE_COUNT];
     PortCounters counters;
+    PortRun run;
+    // The last box the port raised from the poll, and when.
+    char lastBox[128];
+    ULONGLONG lastBoxClock;
 };
 
 extern PortRecord* PortListHead;

@@ -64,6 +64,7 @@ void ResetPatternCheck(PatternCheck* check)
     // Whatever arrives first may be the start of a line.
     check->letters = 0;
     check->sawCr = 0;
+    memset(check->first, 0, sizeof check->first);
 }
 
 // One byte while searching for a complete line to synchronise on.
@@ -128,6 +129,12 @@ void CheckPattern(PatternCheck* check, const char* data, int count)
             i++;
             position++;
             check->verified++;
+        }
+        if (check->errors < PATTERN_FIRST_ERRORS) {
+            PatternError& error = check->first[check->errors];
+            error.offset = check->verified + check->unsynced;
+            error.expected = (unsigned char)Expected[position];
+            error.received = (unsigned char)data[i];
         }
         check->errors++;
         check->synced = 0;

@@ -14,6 +14,15 @@ void BuildTestPattern();
 // bytes); returns the pattern's length.
 int FillTestPattern(char* buffer);
 
+#define PATTERN_FIRST_ERRORS 8
+
+struct PatternError {
+    uint64_t offset;  // of the received byte, in the bytes checked since the reset
+    uint64_t clockMs; // when the poll found it; stamped by the caller
+    unsigned char expected;
+    unsigned char received;
+};
+
 struct PatternCheck {
     uint64_t verified; // bytes that matched while synchronised
     uint64_t errors;   // mismatches; each one drops synchronisation
@@ -22,6 +31,7 @@ struct PatternCheck {
     int position;
     int letters; // unsynchronised: letters of the current line so far, -1 when it cannot be one
     int sawCr;   // unsynchronised: the line's letters were followed by CR
+    PatternError first[PATTERN_FIRST_ERRORS]; // the first `errors` of them
 };
 
 void ResetPatternCheck(PatternCheck* check);

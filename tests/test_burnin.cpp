@@ -2,13 +2,17 @@
 #include "app/poll.h"
 #include "app/query.h"
 #include "common/state.h"
+#include "dialogs/line_settings.h"
+#include "port/line_control.h"
 #include "port/port_record.h"
 #include "port/screen_text.h"
 #include "port/test_pattern.h"
 #include "port/transfer.h"
 #include "sim/sim.h"
 #include "tests/support.h"
+#include "tools/ctl/judge.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <string.h>
 #include <string>
@@ -269,7 +273,7 @@ TEST_P(QueryRequests, AreAnsweredOrRefusedWithTheirStatus)
         // What could not be read as a request is answered in the first version.
         bool unread = c.status == QUERY_BAD_SIZE || c.status == QUERY_BAD_VERSION;
         EXPECT_EQ(header.version, unread ? 1u : c.version);
-        size_t headerSize = header.version == 1 ? 24 : 40;
+        size_t headerSize = header.version == 1 ? 24 : 88;
         EXPECT_EQ(Reply.size(), headerSize + (size_t)header.count * header.recordSize);
         EXPECT_EQ(PortListHead->counters.bytesSent, c.kind == QUERY_RESET && !c.status ? 0u : 99u);
     }
@@ -306,9 +310,9 @@ TEST_F(BurninPorts, RepliesCarryEveryPortAndTheScreenOldestFirst)
     QueryReplyHeader2 header;
     memcpy(&header, reply, sizeof header);
     ASSERT_EQ(header.head.count, 2u);
-    ASSERT_EQ(size, sizeof header + 2 * sizeof(QueryPortStatus));
-    EXPECT_STREQ(((QueryPortStatus*)(reply + sizeof header))[0].name, "COM4");
-    EXPECT_STREQ(((QueryPortStatus*)(reply + sizeof header))[1].name, "COM3");
+    ASSERT_EQ(size, sizeof header + 2 * sizeof(QueryPortStatus2));
+    EXPECT_STREQ(((QueryPortStatus2*)(reply + sizeof header))[0].base.name, "COM4");
+    EXPECT_STREQ(((QueryPortStatus2*)(reply + sizeof header))[1].base.name, "COM3");
     delete[] reply;
 }
 
@@ -398,4 +402,263 @@ TEST(MessageLoop, OnlyQuitEndsItAndFailedGetsAreSurvived)
     EXPECT_EQ(Dispatched, 2);
     EXPECT_EQ(LoopStep, sizeof LoopScript / sizeof LoopScript[0]);
     DestroyWindow(Counting);
+}
+
+// A whole burn-in on the simulated adapter, phase by phase through the query,
+// judged by the rules tarnwickctl applies.
+struct RunPlan {
+    const char* name;
+    std::function<void(SimTest*)> setup; // after the ports are open
+    std::function<void(int ms)> at;      // before each poll, with the run time
+    std::vector<const char*> expected;   // per port: "pass", or part of its reason
+    DWORD baud = 115200;
+    int seconds = 6;
+    int pairs = 0;
+    int pollMs = 10;
+    int snapshotAtMs = 0; // judge then, before the run ends
+};
+
+static uint32_t RunPhase(uint32_t phase, uint32_t count, DWORD owner = GetCurrentProcessId())
+{
+    QueryRunRequest run = {QUERY_VERSION, QUERY_RUN, 0, 1, count, phase, owner};
+    COPYDATASTRUCT data = {QUERY_REQUEST_ID, sizeof run, &run};
+    QueryRequest parsed;
+    uint32_t status = ParseQueryRequest(&data, &parsed);
+    DWORD size = 0;
+    delete[] BuildQueryReply(parsed, status, &size);
+    return status;
+}
+
+static void Snapshot(RunView* view)
+{
+    QueryRequest request = {QUERY_VERSION, QUERY_STATUS, 0, ""};
+    DWORD size = 0;
+    char* reply = BuildQueryReply(request, QUERY_OK, &size);
+    QueryReplyHeader2 header;
+    memcpy(&header, reply, sizeof header);
+    UpdateRunView(view, header, reply + sizeof header);
+    delete[] reply;
+}
+
+static void Poll(int ms)
+{
+    PollAllPorts();
+    Sim::Advance(ms);
+}
+
+class Verdicts : public SimTest
+{
+  public:
+    std::vector<Verdict> Judge(const RunPlan& plan, int count = 2)
+    {
+        for (int n = 1; n <= count; n++) {
+            if (plan.pairs && n % 2 == 0)
+                Sim::ConnectNullModem(n - 1, n);
+            PortRecord* port =
+                SimTest::Open(n, plan.pairs ? Sim::WIRE_NONE : Sim::WIRE_LOOPBACK_PLUG);
+            ReadLineSettings(port);
+            port->dcb.BaudRate = plan.baud;
+            WriteLineSettings(port);
+        }
+        if (plan.setup)
+            plan.setup(this);
+        RunView view;
+        StartRunView(&view, 1, count, plan.pairs);
+        EXPECT_EQ(RunPhase(RUN_JOIN, count), QUERY_OK);
+        EXPECT_EQ(RunPhase(RUN_SEND, count), QUERY_OK);
+        for (int ms = 0; ms < plan.seconds * 1000; ms += plan.pollMs) {
+            if (plan.at)
+                plan.at(ms);
+            Poll(plan.pollMs);
+            Snapshot(&view);
+            if (plan.snapshotAtMs && ms + plan.pollMs >= plan.snapshotAtMs) {
+                view.facts.endedAt = (ms + plan.pollMs) / 1000.0;
+                return JudgeRun(view.last, view.header, view.facts);
+            }
+        }
+        EXPECT_EQ(RunPhase(RUN_STOP, count), QUERY_OK);
+        std::vector<QueryPortStatus2> before;
+        for (int waited = 0; waited < (int)SettleLimitMs(view.last); waited += 100) {
+            before = view.last;
+            for (int i = 0; i < 10; i++)
+                Poll(10);
+            Snapshot(&view);
+            if (Settled(before, view))
+                break;
+        }
+        view.facts.complete = 1;
+        EXPECT_EQ(RunPhase(RUN_LEAVE, count), QUERY_OK);
+        return JudgeRun(view.last, view.header, view.facts);
+    }
+    void Hold(DWORD ms)
+    {
+        boxes.onBox = [ms](const ShownBox&) { Sim::Advance(ms); };
+    }
+    void Check(const RunPlan& plan)
+    {
+        std::vector<Verdict> verdicts = Judge(plan, (int)plan.expected.size());
+        for (size_t i = 0; i < verdicts.size(); i++) {
+            std::string expected = plan.expected[i];
+            if (expected == "pass") {
+                EXPECT_EQ(verdicts[i].state, VERDICT_PASS)
+                    << plan.name << " COM" << i + 1 << ": " << verdicts[i].reason;
+                continue;
+            }
+            EXPECT_NE(verdicts[i].reason.find(expected), std::string::npos)
+                << plan.name << " COM" << i + 1 << ": " << verdicts[i].reason;
+        }
+    }
+};
+
+static PortRecord* Port(int number)
+{
+    return FindOpenPort(("COM" + std::to_string(number)).c_str());
+}
+
+TEST_F(Verdicts, EachRuleFailsItsPortAndLeavesTheOthers)
+{
+    const RunPlan plans[] = {
+        {"Sound", nullptr, nullptr, {"pass", "pass"}},
+        {"HeldOutput",
+         [](SimTest*) { Sim::SetTimedFault(1, Sim::FAULT_HELD, Sim::Now() + 2000); },
+         nullptr,
+         {"output held (XOFF) from 2.0 s", "pass"}},
+        {"Vanished",
+         [](SimTest*) { Sim::SetTimedFault(1, Sim::FAULT_VANISH, Sim::Now() + 4000); },
+         nullptr,
+         {"box \"", "pass"}},
+        // Longer than the stall limit: the sound port is judged on the time its poll ran.
+        {"ABoxHoldsThePollForFourSeconds",
+         [](SimTest* test) {
+             Sim::SetTimedFault(1, Sim::FAULT_VANISH, Sim::Now() + 4000);
+             static_cast<Verdicts*>(test)->Hold(4000);
+         },
+         nullptr,
+         {"at 4.0 s", "pass"}},
+        {"Corrupted",
+         [](SimTest*) { Sim::SetLineFault(1, Sim::FAULT_CORRUPT, 20000); },
+         nullptr,
+         {"pattern errors (the first at", "pass"}},
+        {"FramingErrors",
+         [](SimTest*) { Sim::SetLineFault(1, Sim::FAULT_FRAME, 20000); },
+         nullptr,
+         {"line errors", "pass"}},
+        {"Pulled",
+         [](SimTest*) { Sim::SetLineFault(2, Sim::FAULT_PULLED); },
+         nullptr,
+         {"pass", "nothing received"}},
+        {"ModemStatusUnreadable",
+         [](SimTest*) { Sim::FailCall(Sim::CALL_GET_MODEM_STATUS, 50, -1, 2); },
+         nullptr,
+         {"pass", "pass"}},
+        {"CountersReset",
+         nullptr,
+         [](int ms) {
+             if (ms == 3000) {
+                 QueryRequest reset = {QUERY_VERSION, QUERY_RESET, 0, "COM2"};
+                 DWORD size = 0;
+                 delete[] BuildQueryReply(reset, QUERY_OK, &size);
+             }
+         },
+         {"pass", "counters reset during the run"}},
+        {"SettingsChanged",
+         nullptr,
+         [](int ms) {
+             if (ms == 3000) {
+                 Port(1)->dcb.BaudRate = 57600;
+                 WriteLineSettings(Port(1));
+             }
+         },
+         {"line settings changed during the run", "pass"}},
+        {"Closed",
+         nullptr,
+         [](int ms) {
+             if (ms == 3000)
+                 delete Port(2);
+         },
+         {"pass", "closed or vanished at 3.0 s"}},
+        {"Snapshot", nullptr, nullptr, {"incomplete at 3.0 s", "incomplete at 3.0 s"}},
+        {"LatePolls", nullptr, nullptr, {"pass", "pass"}},
+        {"SlowAndShort", nullptr, nullptr, {"pass", "pass"}},
+        {"PairHeldOnOneSide",
+         [](SimTest*) { Sim::SetTimedFault(1, Sim::FAULT_HELD, Sim::Now() + 2000); },
+         nullptr,
+         {"output held (XOFF) from 2.0 s", "pass"}},
+    };
+    for (RunPlan plan : plans) {
+        std::string name = plan.name;
+        if (name != "Sound") {
+            TearDown();
+            SetUp();
+            boxes.boxes.clear();
+        }
+        if (name == "Snapshot")
+            plan.snapshotAtMs = 3000;
+        if (name == "LatePolls")
+            plan.pollMs = 35;
+        if (name == "SlowAndShort")
+            plan.baud = 1200, plan.seconds = 10;
+        if (name.compare(0, 4, "Pair") == 0)
+            plan.pairs = 1;
+        SetUp();
+        Check(plan);
+        if (name == "ModemStatusUnreadable") {
+            EXPECT_EQ(boxes.All(), Texts{"GetCommModemStatus Error:50"});
+        }
+    }
+}
+
+TEST_F(Verdicts, SoundPortsPassAtEveryRateOfTheList)
+{
+    for (int i = 0; BaudRateList[i]; i++) {
+        if (i) {
+            TearDown();
+            SetUp();
+        }
+        RunPlan plan;
+        plan.name = "EveryRate";
+        plan.baud = BaudRateList[i];
+        plan.seconds = 60;
+        plan.expected = {"pass", "pass"};
+        SCOPED_TRACE(plan.baud);
+        Check(plan);
+    }
+}
+
+// A client that is still alive, standing for another burn-in.
+static PROCESS_INFORMATION StartIdleProcess()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string line = std::string("\"") + path + "\" --gtest_list_tests";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                   &startup, &process);
+    return process;
+}
+
+TEST_F(Verdicts, OneRunAtATimeAndARunWhoseClientDiedEnds)
+{
+    Open(1, Sim::WIRE_LOOPBACK_PLUG);
+    PROCESS_INFORMATION other = StartIdleProcess();
+    ASSERT_TRUE(other.hProcess);
+    EXPECT_EQ(RunPhase(RUN_JOIN, 1, other.dwProcessId), QUERY_OK);
+    EXPECT_EQ(RunPhase(RUN_SEND, 1, other.dwProcessId), QUERY_OK);
+    EXPECT_EQ(RunPhase(RUN_JOIN, 1), QUERY_RUN_BUSY);
+    EXPECT_EQ(RunPhase(RUN_STOP, 1), QUERY_RUN_BUSY);
+    Poll(1000);
+    EXPECT_TRUE(PortListHead->run.sending);
+    TerminateProcess(other.hProcess, 1);
+    WaitForSingleObject(other.hProcess, 30000);
+    CloseHandle(other.hThread);
+    CloseHandle(other.hProcess);
+    Poll(1000);
+    Poll(10);
+    EXPECT_FALSE(PortListHead->run.inRun);
+    EXPECT_EQ(RunPhase(RUN_JOIN, 1), QUERY_OK);
+    EXPECT_EQ(RunPhase(RUN_JOIN, 2), QUERY_NO_PORT);
+    EXPECT_EQ(RunPhase(RUN_JOIN, 256), QUERY_BAD_RUN);
+    EXPECT_EQ(RunPhase(RUN_LEAVE, 1), QUERY_OK);
 }

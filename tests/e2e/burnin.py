@@ -3,10 +3,13 @@
 
     burnin.py demo|real --program EXE --ctl TARNWICKCTL.exe --launcher tools/tarnwick-wine
 
-demo: tarnwick-demo.exe with two faulty ports of sixteen; the burn-in must fail
-naming exactly those two with their reasons, and `screen` must print what the
-window shows. real: tarnwick.exe on pseudo-terminals (tools/pty-peer.py), two
-echoing and one changing a byte in 10,000; the burn-in must fail that one only.
+demo: tarnwick-demo.exe with three faulty ports of sixteen (one corrupting,
+one without a plug, one whose output is held); the burn-in must fail exactly
+those three with their reasons, `screen` must print what the window shows, and
+a slow sound port must pass. real: tarnwick.exe on pseudo-terminals
+(tools/pty-peer.py), two echoing, one changing a byte in 10,000 and one whose
+far end hangs up mid-run; the burn-in must fail those two only, the modem
+status that no pty can read staying a note.
 Runs inside a Wine session (tools/wine-session.sh) and, for real, under
 tools/pty-peer.py playing those ports, as ctest sets them up; every wait is bounded.
 """
@@ -19,7 +22,8 @@ import sys
 import tempfile
 import time
 
-DEMO_FAULTS = {"COM5": ("corrupt:20000", "pattern error"), "COM12": ("pulled", "nothing received")}
+DEMO_FAULTS = {"COM5": ("corrupt:20000", "pattern error"), "COM12": ("pulled", "nothing received"),
+               "COM9": ("held:1", "output held (XOFF) from")}
 BURNIN_FAILED = 3
 
 
@@ -46,12 +50,12 @@ def ctl(args, env, *words):
                 err.read().decode("latin-1").replace("\r", ""))
 
 
-def burnin(args, env, first, count, report):
-    status, out, err = ctl(args, env, "burnin", str(first), str(count), "--seconds", "3",
-                           "--baud", "115200", "--report", report)
+def burnin(args, env, first, count, report, seconds="5", baud="115200", expected=BURNIN_FAILED):
+    status, out, err = ctl(args, env, "burnin", str(first), str(count), "--seconds", seconds,
+                           "--baud", baud, "--report", report)
     print(out + err, flush=True)
-    if status != BURNIN_FAILED:
-        raise CheckFailed("burnin exited with %d, expected %d" % (status, BURNIN_FAILED))
+    if status != expected:
+        raise CheckFailed("burnin exited with %d, expected %d" % (status, expected))
     with open(report, newline="") as f:
         return {row["port"]: row for row in csv.DictReader(f)}
 
@@ -110,6 +114,8 @@ def run_demo(args, env, report):
                         {name: reason for name, (_, reason) in DEMO_FAULTS.items()})
         ctl(args, env, "tile")
         screen_matches_window(args, env, "COM1")
+        rows = burnin(args, env, 20, 1, report, seconds="10", baud="1200", expected=0)
+        expect_verdicts(rows, ["COM20"], {})
     finally:
         finish(args, env, process)
 
@@ -119,8 +125,9 @@ def run_real(args, env, report):
     try:
         # The burn-in itself answers the box each pty port raises for its
         # unreadable modem inputs.
-        rows = burnin(args, env, 5, 3, report)
-        expect_verdicts(rows, ["COM5", "COM6", "COM7"], {"COM7": "pattern error"})
+        rows = burnin(args, env, 5, 4, report)
+        expect_verdicts(rows, ["COM5", "COM6", "COM7", "COM8"],
+                        {"COM7": "pattern error", "COM8": "box \"Com "})
         if any("modem status unreadable" not in row["note"] for row in rows.values()):
             raise CheckFailed("the unreadable modem status is not noted")
         if ctl(args, env, "boxes")[1].strip():

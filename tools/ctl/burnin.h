@@ -1,5 +1,6 @@
 // The burn-in's parts: running the ports, and judging and reporting them.
 #pragma once
+#include "tools/ctl/judge.h"
 #include "tools/ctl/query.h"
 
 #include <string>
@@ -9,16 +10,25 @@ struct BurninRequest {
     long first;
     long count;
     long seconds;
-    const char* report;
+    int pairs;
+    const char* report;             // CSV, a row per port
+    const char* junit;              // JUnit XML
+    const char* errors;             // CSV, the first pattern errors of each port
     std::vector<char*> openOptions; // line settings, passed on to open
 };
 
-struct Verdict {
-    int passed;
-    std::string reason;
-    std::string note;
+// What a report is written from: the run so far, its verdicts, the answered boxes.
+struct BurninResult {
+    const BurninRequest* request;
+    const RunView* view;
+    std::vector<Verdict> verdicts;
+    double seconds; // how long the run has gone
 };
 
-// Prints a verdict per port and the summary, writes the CSV report when one
-// was asked for; EXIT_BURNIN_FAILED when a port failed.
-int PrintVerdicts(const BurninRequest& request, const std::vector<QueryPortStatus>& run);
+// Each file through a temporary one and a rename; a failed rename warns.
+// EXIT_OK, or EXIT_FAILED when a file could not be written.
+int WriteReports(const BurninResult& result);
+// Whether each report path can be written; usage errors otherwise.
+int CheckReportPaths(const BurninRequest& request);
+void PrintVerdictTable(const BurninResult& result);
+std::string SettingsText(const QueryPortStatus& port);

@@ -15,7 +15,13 @@
 #define QUERY_ATTEMPTS 5
 #define RAW_REQUEST_LIMIT (64 * 1024 * 1024)
 
-enum ExitCode { EXIT_OK = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_BURNIN_FAILED = 3 };
+enum ExitCode {
+    EXIT_OK = 0,
+    EXIT_FAILED = 1,
+    EXIT_USAGE = 2,
+    EXIT_BURNIN_FAILED = 3,
+    EXIT_INTERRUPTED = 4
+};
 
 struct Target {
     HWND frame;
@@ -52,6 +58,8 @@ int DismissBoxes(const Target& target, int argc, char** argv);
 
 // open_ports.cpp
 int OpenPorts(const Target& target, int argc, char** argv);
+// The arguments of open, checked without a running program.
+int CheckOpenArguments(int argc, char** argv);
 
 // input.cpp
 int TypeText(HWND window, int argc, char** argv);

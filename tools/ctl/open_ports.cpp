@@ -75,10 +75,13 @@ static int ParseOpenRequest(int argc, char** argv, OpenRequest* request)
     if (argc < 2 || !ParseNumber(argv[0], &request->first) ||
         !ParseNumber(argv[1], &request->count))
         return UsageError("open wants FIRST and COUNT, e.g. open 5 3");
-    if (request->first < 1 || request->first > 255)
-        return UsageError("the first port must be 1 to 255, not %ld", request->first);
+    if (request->first < 1 || request->first > HIGHEST_PORT)
+        return UsageError("the first port must be 1 to %d, not %ld", HIGHEST_PORT, request->first);
     if (request->count < 0)
         return UsageError("the quantity cannot be negative");
+    if (request->first + request->count - 1 > HIGHEST_PORT)
+        return UsageError("COM%ld to COM%ld: ports go up to COM%d", request->first,
+                          request->first + request->count - 1, HIGHEST_PORT);
     for (int i = 2; i < argc; i++) {
         const char* option = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -119,6 +122,12 @@ static int ParseOpenRequest(int argc, char** argv, OpenRequest* request)
             i++;
     }
     return EXIT_OK;
+}
+
+int CheckOpenArguments(int argc, char** argv)
+{
+    OpenRequest request;
+    return ParseOpenRequest(argc, argv, &request);
 }
 
 static HWND WaitForDialog(const Target& target, const char* title)

@@ -40,11 +40,11 @@ static HWND ReplyWindow()
 
 // Sends `size` bytes of `request` (padded with zeros) with `dwData`; answers
 // whether a reply came, which is then in ReplyBytes.
-static int SendRequest(const Target& target, const QueryRequest& request, DWORD size,
+static int SendRequest(const Target& target, const void* request, size_t requestSize, DWORD size,
                        ULONG_PTR dwData, int* answered)
 {
     std::vector<char> bytes(size, 0);
-    memcpy(bytes.data(), &request, std::min((size_t)size, sizeof request));
+    memcpy(bytes.data(), request, std::min((size_t)size, requestSize));
     COPYDATASTRUCT data;
     data.dwData = dwData;
     data.cbData = size;
@@ -72,19 +72,22 @@ static int MakeRequest(uint32_t kind, const char* port, QueryRequest* request)
     return EXIT_OK;
 }
 
-int Query(const Target& target, uint32_t kind, const char* port, QueryReplyHeader2* header,
-          std::vector<char>* records)
+static size_t RecordSize(uint32_t kind)
 {
-    QueryRequest request;
-    if (MakeRequest(kind, port, &request) != EXIT_OK)
-        return EXIT_FAILED;
-    // A reply that the program could not deliver at once is dropped; a busy
-    // machine can miss the moment, so a request that changes nothing is
-    // simply sent again.
-    int attempts = kind == QUERY_RESET ? 1 : QUERY_ATTEMPTS;
+    return kind == QUERY_STATUS   ? sizeof(QueryPortStatus2)
+           : kind == QUERY_SCREEN ? QUERY_SCREEN_LINE_BYTES
+                                  : 0;
+}
+
+// A reply that the program could not deliver at once is dropped; a busy
+// machine can miss the moment, so a request that changes nothing is simply
+// sent again (`attempts` times in all).
+static int Exchange(const Target& target, const void* request, DWORD size, uint32_t kind,
+                    int attempts, QueryReplyHeader2* header, std::vector<char>* records)
+{
     int arrived = 0, answered = 0;
     for (int attempt = 0; attempt < attempts && !arrived; attempt++)
-        arrived = SendRequest(target, request, sizeof request, QUERY_REQUEST_ID, &answered);
+        arrived = SendRequest(target, request, size, size, QUERY_REQUEST_ID, &answered);
     if (!arrived && !answered)
         return Fail("Tarnwick did not answer the query within %d ms", ANSWER_TIMEOUT_MS);
     if (!arrived)
@@ -100,15 +103,44 @@ int Query(const Target& target, uint32_t kind, const char* port, QueryReplyHeade
     memcpy(header, ReplyBytes.data(), sizeof *header);
     if (header->head.status != QUERY_OK)
         return Fail("Tarnwick refused the query: %s", QueryStatusText(header->head.status));
-    size_t expected = kind == QUERY_STATUS   ? sizeof(QueryPortStatus)
-                      : kind == QUERY_SCREEN ? QUERY_SCREEN_LINE_BYTES
-                                             : 0;
     size_t body = ReplyBytes.size() - sizeof *header;
-    if (header->head.kind != kind || header->head.recordSize != expected ||
+    if (header->head.kind != kind || header->head.recordSize != RecordSize(kind) ||
         (uint64_t)header->head.count * header->head.recordSize != body)
         return Fail("Tarnwick's reply does not have the expected layout");
     records->assign(ReplyBytes.begin() + sizeof *header, ReplyBytes.end());
     return EXIT_OK;
+}
+
+int Query(const Target& target, uint32_t kind, const char* port, QueryReplyHeader2* header,
+          std::vector<char>* records)
+{
+    QueryRequest request;
+    if (MakeRequest(kind, port, &request) != EXIT_OK)
+        return EXIT_FAILED;
+    int attempts = kind == QUERY_RESET ? 1 : QUERY_ATTEMPTS;
+    return Exchange(target, &request, sizeof request, kind, attempts, header, records);
+}
+
+int RunPhase(const Target& target, long first, long count, uint32_t phase, uint32_t* touched)
+{
+    QueryRequest basic;
+    if (MakeRequest(QUERY_RUN, nullptr, &basic) != EXIT_OK)
+        return EXIT_FAILED;
+    QueryRunRequest request = {QUERY_VERSION,   QUERY_RUN, basic.replyWindow,    (uint32_t)first,
+                               (uint32_t)count, phase,     GetCurrentProcessId()};
+    QueryReplyHeader2 header;
+    std::vector<char> none;
+    // Each phase leaves the run as it says, so sending one again is harmless.
+    int status =
+        Exchange(target, &request, sizeof request, QUERY_RUN, QUERY_ATTEMPTS, &header, &none);
+    if (touched)
+        *touched = header.head.count;
+    return status;
+}
+
+int QueryStatus2(const Target& target, QueryReplyHeader2* header, std::vector<char>* records)
+{
+    return Query(target, QUERY_STATUS, nullptr, header, records);
 }
 
 int SendRawRequest(const Target& target, int argc, char** argv)
@@ -122,7 +154,7 @@ int SendRawRequest(const Target& target, int argc, char** argv)
     if (MakeRequest(QUERY_STATUS, "", &request) != EXIT_OK)
         return EXIT_FAILED;
     int answered = 0;
-    if (SendRequest(target, request, (DWORD)size, (ULONG_PTR)id, &answered)) {
+    if (SendRequest(target, &request, sizeof request, (DWORD)size, (ULONG_PTR)id, &answered)) {
         QueryReplyHeader head;
         memset(&head, 0, sizeof head);
         memcpy(&head, ReplyBytes.data(), std::min(ReplyBytes.size(), sizeof head));
@@ -152,14 +184,6 @@ int WaitForPolls(const Target& target, int argc, char** argv)
     return status;
 }
 
-int PortNumber(const char* name)
-{
-    long number = 0;
-    if (_strnicmp(name, "COM", 3) != 0 || !ParseNumber(name + 3, &number) || number < 1)
-        return 0;
-    return (int)number;
-}
-
 int QueryStatus(const Target& target, std::vector<QueryPortStatus>* ports, int* testDataOn)
 {
     QueryReplyHeader2 header;
@@ -168,10 +192,11 @@ int QueryStatus(const Target& target, std::vector<QueryPortStatus>* ports, int* 
     if (status != EXIT_OK)
         return status;
     ports->resize(header.head.count);
-    if (header.head.count)
-        memcpy(ports->data(), records.data(), records.size());
-    for (QueryPortStatus& port : *ports)
-        port.name[sizeof port.name - 1] = 0;
+    for (uint32_t i = 0; i < header.head.count; i++) {
+        memcpy(&(*ports)[i], records.data() + (size_t)i * sizeof(QueryPortStatus2),
+               sizeof(QueryPortStatus));
+        (*ports)[i].name[sizeof(*ports)[i].name - 1] = 0;
+    }
     std::sort(ports->begin(), ports->end(), [](const QueryPortStatus& a, const QueryPortStatus& b) {
         return PortNumber(a.name) < PortNumber(b.name);
     });

@@ -2,6 +2,7 @@
 #pragma once
 #include "app/query.h"
 #include "tools/ctl/ctl.h"
+#include "tools/ctl/judge.h"
 
 #include <string>
 #include <vector>
@@ -12,7 +13,10 @@
 int Query(const Target& target, uint32_t kind, const char* port, QueryReplyHeader2* header,
           std::vector<char>* records);
 int QueryStatus(const Target& target, std::vector<QueryPortStatus>* ports, int* testDataOn);
-int PortNumber(const char* name); // 0 when not COMn
+// The version 2 status records, as they came.
+int QueryStatus2(const Target& target, QueryReplyHeader2* header, std::vector<char>* records);
+// One phase of this tool's burn-in run on COMfirst to COMfirst+count-1.
+int RunPhase(const Target& target, long first, long count, uint32_t phase, uint32_t* touched);
 std::string LineSettingsText(const QueryPortStatus& port);
 std::string LineErrorsText(const QueryPortStatus& port); // "FRAME 3, OVERRUN 1", or empty
 uint32_t LineErrorTotal(const QueryPortStatus& port);
