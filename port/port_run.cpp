@@ -67,16 +67,17 @@ void TrackRunPoll(PortRecord* port, ULONGLONG now, ULONGLONG active, DWORD holdF
         run.longestHoldMs = (uint32_t)(active - run.holdSince);
         run.holdFromMs = RunTime(run, run.holdSince);
     }
-    uint64_t verified = port->counters.pattern.verified;
-    if (verified != run.lastVerified) {
-        run.lastVerified = verified;
-        run.lastProgressActive = active;
-        return;
-    }
+    // The stretch ends at the poll that finds something new; until then it
+    // grows with every poll.
     uint32_t stall = (uint32_t)(active - run.lastProgressActive);
     if (stall > run.longestStallMs) {
         run.longestStallMs = stall;
         run.stallFromMs = RunTime(run, run.lastProgressActive);
+    }
+    uint64_t verified = port->counters.pattern.verified;
+    if (verified != run.lastVerified) {
+        run.lastVerified = verified;
+        run.lastProgressActive = active;
     }
 }
 

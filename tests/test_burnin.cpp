@@ -595,7 +595,7 @@ TEST_F(Verdicts, EachRuleFailsItsPortAndLeavesTheOthers)
         if (name == "Snapshot")
             plan.snapshotAtMs = 3000;
         if (name == "LatePolls")
-            plan.pollMs = 35;
+            plan.pollMs = 35, plan.baud = 921600;
         if (name == "SlowAndShort")
             plan.baud = 1200, plan.seconds = 10;
         if (name.compare(0, 4, "Pair") == 0)
