@@ -105,7 +105,9 @@ static void JudgeRunMembership(const QueryPortStatus2& port, const QueryReplyHea
 static void JudgeSending(const QueryPortStatus2& port, const QueryPortStatus2& receiver,
                          int complete, Reasons* reasons)
 {
-    if (complete && port.lineSent * 100 < port.capacity * CAPACITY_PERCENT) {
+    if (complete && port.base.bytesSent == 0)
+        reasons->Add("nothing sent");
+    else if (complete && port.lineSent * 100 < port.capacity * CAPACITY_PERCENT) {
         unsigned long long percent = port.capacity ? port.lineSent * 100 / port.capacity : 0;
         reasons->Add("sent " + std::to_string(percent) + " % of what its line could carry (" +
                      std::to_string(port.lineSent) + " of " + std::to_string(port.capacity) +
@@ -143,8 +145,8 @@ static void JudgeReceiving(const QueryPortStatus2& port, const QueryPortStatus2&
     uint64_t queued = sender.base.outQueue, accepted = sender.base.bytesSent;
     uint64_t sent = accepted > queued ? accepted - queued : 0;
     if (sent == 0)
-        reasons->Add("nothing sent");
-    else if (p.bytesReceived == 0)
+        return;
+    if (p.bytesReceived == 0)
         reasons->Add("nothing received");
     else if (p.bytesReceived != sent)
         reasons->Add("received " + std::to_string(p.bytesReceived) + " of the " +
