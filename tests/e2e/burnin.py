@@ -16,7 +16,9 @@ tools/pty-peer.py playing those ports, as ctest sets them up; every wait is boun
 
 import argparse
 import csv
+import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -25,6 +27,7 @@ import time
 DEMO_FAULTS = {"COM5": ("corrupt:20000", "pattern error"), "COM12": ("pulled", "nothing received"),
                "COM9": ("held:1", "output held (XOFF) from")}
 BURNIN_FAILED = 3
+INTERRUPTED = 4
 
 
 class CheckFailed(Exception):
@@ -103,6 +106,30 @@ def finish(args, env, process):
         process.wait()
 
 
+def interrupted_run(args, env, report):
+    """Ctrl-C ends a run early: its ports are incomplete, never passed."""
+    with tempfile.TemporaryFile() as out:
+        process = subprocess.Popen(["wine", args.ctl, "burnin", "30", "2", "--seconds", "120",
+                                    "--report", report], stdin=subprocess.DEVNULL, stdout=out,
+                                   stderr=subprocess.STDOUT, env=env)
+
+        def sending():
+            status, text, _ = ctl(args, env, "status", "--json")
+            ports = json.loads(text)["ports"] if status == 0 else []
+            return any(p["name"] == "COM30" and p["bytesSent"] > 0 for p in ports)
+        wait_until(sending, "the run to send")
+        process.send_signal(signal.SIGINT)
+        status = process.wait(60)
+        out.seek(0)
+        print(out.read().decode("latin-1").replace("\r", ""), flush=True)
+    if status != INTERRUPTED:
+        raise CheckFailed("an interrupted burnin exited with %d, expected %d" % (status, INTERRUPTED))
+    with open(report, newline="") as f:
+        rows = list(csv.DictReader(f))
+    if [row["verdict"] for row in rows] != ["incomplete"] * 2:
+        raise CheckFailed("interrupted verdicts %r" % [row["verdict"] for row in rows])
+
+
 def run_demo(args, env, report):
     faults = ",".join("%s=%s" % (name, fault) for name, (fault, _) in DEMO_FAULTS.items())
     if ctl(args, env, "burnin", "1", "2")[0] != 2:
@@ -116,6 +143,7 @@ def run_demo(args, env, report):
         screen_matches_window(args, env, "COM1")
         rows = burnin(args, env, 20, 1, report, seconds="10", baud="1200", expected=0)
         expect_verdicts(rows, ["COM20"], {})
+        interrupted_run(args, env, report)
     finally:
         finish(args, env, process)
 

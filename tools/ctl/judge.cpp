@@ -90,7 +90,7 @@ static void JudgeRunMembership(const QueryPortStatus2& port, const QueryReplyHea
     if (port.boxes && !OnlyModemBox(port))
         reasons->Add("box \"" + std::string(port.lastBox) + "\" at " +
                      Seconds(RunSeconds(header, port.lastBoxClockMs)));
-    if (port.base.modemStatusFailing || OnlyModemBox(port))
+    else if (port.base.modemStatusFailing || OnlyModemBox(port))
         *note = "modem status unreadable";
     if (port.interference & RUN_COUNTERS_RESET)
         reasons->Add("counters reset during the run");
@@ -134,11 +134,18 @@ static void JudgeReceiving(const QueryPortStatus2& port, const QueryPortStatus2&
                      std::to_string(first.offset) + ": " + Hex(first.expected) + " expected, " +
                      Hex(first.received) + " received)");
     }
-    uint32_t lineErrors = 0;
-    for (uint32_t count : p.lineErrors)
-        lineErrors += count;
-    if (lineErrors)
-        reasons->Add(Plural(lineErrors, "line error", "line errors"));
+    std::string lineErrors;
+    for (int kind = 0; kind < LINE_ERROR_KINDS; kind++) {
+        if (!p.lineErrors[kind])
+            continue;
+        // "<ERR:FRAME>" gives FRAME.
+        std::string marker = LineErrorMarkers[kind].marker;
+        lineErrors += (lineErrors.empty() ? "line errors: " : ", ") +
+                      marker.substr(5, marker.size() - 6) + " " +
+                      std::to_string(p.lineErrors[kind]);
+    }
+    if (!lineErrors.empty())
+        reasons->Add(lineErrors);
     if (!complete)
         return;
     // Bytes a held sender still queues never left it; that is the sender's fault.

@@ -25,11 +25,15 @@ static std::string CsvField(const std::string& text)
 }
 
 // Text from the program (box texts) may hold any byte; XML gets printable
-// ASCII, the rest as \xNN.
-static std::string XmlText(const std::string& text)
+// ASCII, the rest as \xNN, line feeds only where `lines` allows them.
+static std::string XmlText(const std::string& text, int lines = 0)
 {
     std::string out;
     for (unsigned char c : text) {
+        if (c == '\n' && lines) {
+            out += (char)c;
+            continue;
+        }
         if (c == '&')
             out += "&amp;";
         else if (c == '<')
@@ -147,7 +151,7 @@ static std::string JunitReport(const BurninResult& result)
                        result.seconds);
         if (v.state != VERDICT_PASS)
             text += "    <failure type=\"" + std::string(StateText(v.state)) + "\" message=\"" +
-                    XmlText(v.reason) + "\">" + XmlText(v.reason + ErrorLines(view, r)) +
+                    XmlText(v.reason) + "\">" + XmlText(v.reason + ErrorLines(view, r), 1) +
                     "</failure>\n";
         text += Format("    <system-out>settings %s; sent %llu, received %llu, verified %llu, "
                        "unsynchronised %llu, pattern errors %llu, line errors %u; line sent %llu "
