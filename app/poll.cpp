@@ -1,6 +1,7 @@
 #include "app/poll.h"
 
 #include "common/state.h"
+#include "port/capture.h"
 #include "port/device.h"
 #include "port/port_record.h"
 #include "port/screen_text.h"
@@ -39,6 +40,8 @@ static void DrainInput(PortRecord* port, DWORD queued, RecordWatch* watch)
         port->receiveBuffer[count] = 0;
         port->counters.bytesReceived += count;
         CheckPattern(&port->counters.pattern, port->receiveBuffer, (int)count);
+        if (port->capture)
+            CaptureReceived(port, port->receiveBuffer, count);
         AppendText(port, port->receiveBuffer, (int)count);
     }
 }
@@ -80,6 +83,7 @@ void PollAllPorts()
     PollRunning = 1;
     PollCount++;
     LastPollTime = Device.GetTickCount64();
+    TendCaptures(LastPollTime);
     PortRecord* port = PortListHead;
     while (port) {
         RecordWatch watch;

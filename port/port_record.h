@@ -49,6 +49,7 @@ struct PortCounters {
 };
 
 struct IoRequest;
+struct Capture;
 
 class PortRecord
 {
@@ -100,6 +101,8 @@ class PortRecord
     unsigned failingSites;
     int failingCodes[FAILING_SITE_COUNT];
     PortCounters counters;
+    // Where what the port receives is kept, while it is (port/capture.h).
+    Capture* capture;
 };
 
 extern PortRecord* PortListHead;
