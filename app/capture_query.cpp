@@ -17,12 +17,18 @@ DWORD CaptureRequestSize(uint32_t kind)
 }
 
 // The program's working folder means nothing to the user: tarnwickctl
-// resolves a path before sending it.
-static int IsAbsolutePath(const char* path)
+// resolves a path before sending it. A name such as COM5.bin is the device
+// COM5 wherever it stands, and the system's full form of it says so.
+static int IsFilePath(const char* path)
 {
     int drive = ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':' &&
                 (path[2] == '\\' || path[2] == '/');
-    return drive || (path[0] == '\\' && path[1] == '\\');
+    if (!drive && !(path[0] == '\\' && path[1] == '\\'))
+        return 0;
+    char full[MAX_PATH];
+    DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+    return length && length < sizeof full && strncmp(full, "\\\\.\\", 4) != 0 &&
+           strncmp(full, "\\\\?\\", 4) != 0;
 }
 
 uint32_t ParseCaptureRequest(const COPYDATASTRUCT* data)
@@ -36,7 +42,7 @@ uint32_t ParseCaptureRequest(const COPYDATASTRUCT* data)
     if (request.form >= CAPTURE_FORMS || (request.flags & ~(CAPTURE_APPEND | CAPTURE_REPLACE)) ||
         request.flags == (CAPTURE_APPEND | CAPTURE_REPLACE) || request.reserved)
         return QUERY_CAPTURE_BAD_FORM;
-    if (!memchr(request.path, 0, sizeof request.path) || !IsAbsolutePath(request.path))
+    if (!memchr(request.path, 0, sizeof request.path) || !IsFilePath(request.path))
         return QUERY_CAPTURE_BAD_PATH;
     return QUERY_OK;
 }

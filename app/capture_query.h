@@ -11,7 +11,7 @@
 #define QUERY_CAPTURE_LIST 18 // a QueryRequest (port empty: every port); a record per capture
 
 // Reply statuses.
-#define QUERY_CAPTURE_BAD_PATH 16  // empty, not terminated within its field, or not absolute
+#define QUERY_CAPTURE_BAD_PATH 16  // empty, not terminated, not absolute, or a device
 #define QUERY_CAPTURE_BAD_FORM 17  // unknown form or flags, append with replace, reserved not 0
 #define QUERY_CAPTURE_SAME_FILE 18 // another capture writes that file
 #define QUERY_CAPTURE_BUSY 19      // the port captures already
@@ -27,7 +27,7 @@ struct QueryCaptureRequest {
     char port[QUERY_NAME_BYTES];
     uint32_t form;               // CAPTURE_RAW, CAPTURE_AS_SHOWN, CAPTURE_TIMESTAMPS
     uint32_t flags;              // CAPTURE_APPEND or CAPTURE_REPLACE, or neither
-    char path[QUERY_PATH_BYTES]; // absolute, terminated, in the ANSI code page
+    char path[QUERY_PATH_BYTES]; // absolute, terminated, in the ANSI code page, not a device
     uint32_t reserved;           // 0
 };
 
@@ -48,7 +48,7 @@ inline const char* CaptureStatusText(uint32_t status)
 {
     switch (status) {
     case QUERY_CAPTURE_BAD_PATH:
-        return "the path is empty, not terminated or not absolute";
+        return "the path is empty, not terminated, not absolute, or names a device";
     case QUERY_CAPTURE_BAD_FORM:
         return "unknown form or flags";
     case QUERY_CAPTURE_SAME_FILE:

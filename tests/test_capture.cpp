@@ -431,6 +431,8 @@ static const RequestCase RequestCases[] = {
     {"PathUnterminated", StartSize, V2, Go, "COM5", 0, 0, nullptr, 0, QUERY_CAPTURE_BAD_PATH},
     {"PathRelative", StartSize, V2, Go, "COM5", 0, 0, "=new.bin", 0, QUERY_CAPTURE_BAD_PATH},
     {"PathOnDrive", StartSize, V2, Go, "COM5", 0, 0, "=C:new.bin", 0, QUERY_CAPTURE_BAD_PATH},
+    {"Device", StartSize, V2, Go, "COM5", 0, 0, "=\\\\.\\COM6", 0, QUERY_CAPTURE_BAD_PATH},
+    {"DeviceName", StartSize, V2, Go, "COM5", 0, 0, "COM6.bin", 0, QUERY_CAPTURE_BAD_PATH},
     {"StopNotCapturing", OtherSize, V2, Stop, "COM5", 0, 0, "", 0, QUERY_CAPTURE_NONE},
     {"StopNotOpen", OtherSize, V2, Stop, "COM7", 0, 0, "", 0, QUERY_NO_PORT},
     {"List", OtherSize, V2, QUERY_CAPTURE_LIST, "", 0, 0, "", 0, QUERY_OK, 1},
