@@ -271,6 +271,14 @@ static int StartRun(const Target& target, const CaptureCommand& command)
     return EXIT_OK;
 }
 
+static void SortByPort(std::vector<QueryCaptureStatus>* records)
+{
+    std::stable_sort(records->begin(), records->end(),
+                     [](const QueryCaptureStatus& a, const QueryCaptureStatus& b) {
+                         return PortNumber(a.port) < PortNumber(b.port);
+                     });
+}
+
 // Stops, then waits until what the captures held is written, and reports it.
 static int Stop(const Target& target, const char* port)
 {
@@ -283,6 +291,7 @@ static int Stop(const Target& target, const char* port)
         return Fail("%s: %s", port, CaptureStatusText(header.head.status));
     if (stopped.empty())
         printf("no port captures\n");
+    SortByPort(&stopped);
     for (long waited = 0;; waited += WAIT_STEP_MS) {
         if (ListAll(target, &listed) != EXIT_OK)
             return EXIT_FAILED;
@@ -360,10 +369,7 @@ int PrintCaptureSection(const Target& target, int json)
     if (SimpleCaptureQuery(target, QUERY_CAPTURE_LIST, "", &header, &records) != EXIT_OK ||
         header.head.status != QUERY_OK)
         records.clear();
-    std::stable_sort(records.begin(), records.end(),
-                     [](const QueryCaptureStatus& a, const QueryCaptureStatus& b) {
-                         return PortNumber(a.port) < PortNumber(b.port);
-                     });
+    SortByPort(&records);
     if (json) {
         printf(", \"captures\": [");
         for (size_t i = 0; i < records.size(); i++) {
