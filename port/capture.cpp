@@ -103,6 +103,7 @@ static void Describe(const Capture* c, CaptureInfo* info)
     info->error = c->error;
     info->captured = c->captured;
     info->written = c->written;
+    info->queued = c->pending;
 }
 
 // Under the lock: the first capture with something for the writer.

@@ -46,6 +46,7 @@ struct CaptureInfo {
     DWORD error;       // the system's code of the write that failed
     uint64_t captured; // bytes handed to the file
     uint64_t written;  // bytes the file took
+    uint64_t queued;   // handed to the writer and not written yet
 };
 
 // The local time the timestamps show, replaceable so tests can set it.
