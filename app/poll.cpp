@@ -78,12 +78,13 @@ void ServicePort(PortRecord* port)
 
 void PollAllPorts()
 {
+    // Even while a box holds the poll, what was captured reaches its file.
+    TendCaptures(Device.GetTickCount64());
     if (PollRunning)
         return;
     PollRunning = 1;
     PollCount++;
     LastPollTime = Device.GetTickCount64();
-    TendCaptures(LastPollTime);
     PortRecord* port = PortListHead;
     while (port) {
         RecordWatch watch;
