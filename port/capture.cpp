@@ -44,6 +44,7 @@ WriteFileFn CaptureWriteFile = WriteFile;
 // Every capture that is listed or still has something to write.
 static Capture* Captures = nullptr;
 static CaptureBlock* FreeBlocks = nullptr;
+static uint64_t TotalPending = 0;
 static int FreeBlockCount = 0;
 static CRITICAL_SECTION Lock;
 static HANDLE Wake = nullptr; // auto-reset: there is work for the writer
@@ -142,6 +143,7 @@ static void WriteBlocks(Capture* c)
     ReturnBlocks(blocks);
     c->written += written;
     c->pending -= taken;
+    TotalPending -= taken;
     if (error && c->state != CAPTURE_FAILED) {
         c->state = CAPTURE_FAILED;
         c->error = error;
@@ -220,8 +222,10 @@ static void Abandon(Capture* c, DWORD error)
     if (c->filling)
         ReturnBlocks(c->filling);
     c->filling = nullptr;
-    for (CaptureBlock* b = c->queue; b; b = b->next)
+    for (CaptureBlock* b = c->queue; b; b = b->next) {
         c->pending -= b->used;
+        TotalPending -= b->used;
+    }
     ReturnBlocks(c->queue);
     c->queue = c->queueTail = nullptr;
     c->closing = 1;
@@ -244,7 +248,8 @@ static void HandOver(Capture* c)
         c->queue = block;
     c->queueTail = block;
     c->pending += block->used;
-    int overflow = c->pending > CAPTURE_PENDING_LIMIT;
+    TotalPending += block->used;
+    int overflow = c->pending > CAPTURE_PENDING_LIMIT || TotalPending > CAPTURE_TOTAL_PENDING_LIMIT;
     WakeWriterLocked();
     LeaveCriticalSection(&Lock);
     if (overflow)

@@ -32,8 +32,10 @@ class PortRecord;
 
 #define CAPTURE_FLUSH_MS 1000
 #define CAPTURE_BLOCK_BYTES 65536
-// Bytes a capture may hold that the disk has not taken yet; beyond them it fails.
+// Bytes that the disk has not taken yet which a capture, and all of them
+// together, may hold; beyond them the capture that hands over more fails.
 #define CAPTURE_PENDING_LIMIT (64ull * 1024 * 1024)
+#define CAPTURE_TOTAL_PENDING_LIMIT (256ull * 1024 * 1024)
 #define CAPTURE_STAMP_CHARS 24 // "2026-12-07 14:03:15.120 "
 // How long the end of the program waits for the writer.
 #define CAPTURE_FINISH_WAIT_MS 10000
