@@ -374,9 +374,9 @@ int StartCapture(PortRecord* port, const char* path, int form, int flags, DWORD*
     return CAPTURE_STARTED;
 }
 
-// Ends a running capture: the unfinished line and what is held go to the
-// writer, which closes the file after them. Answers whether it ended so; a
-// capture that fails on the way is left listed as failed.
+// Ends a capture of an open port: the unfinished line and what is held go to
+// the writer, which closes the file after them. Answers whether it ended so;
+// one that has failed, even on the way, is left listed as failed.
 static int EndRunning(Capture* c, CaptureInfo* info)
 {
     if (c->form != CAPTURE_RAW)
@@ -385,15 +385,16 @@ static int EndRunning(Capture* c, CaptureInfo* info)
     if (!c->owner)
         return 0;
     EnterCriticalSection(&Lock);
-    if (c->state == CAPTURE_RUNNING)
+    int running = c->state == CAPTURE_RUNNING;
+    if (running)
         c->state = CAPTURE_FINISHING;
     c->closing = 1;
-    if (info)
+    if (info && running)
         Describe(c, info);
     WakeWriterLocked();
     LeaveCriticalSection(&Lock);
     Detach(c);
-    return 1;
+    return running;
 }
 
 void EndCapture(PortRecord* port)
