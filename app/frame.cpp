@@ -6,6 +6,7 @@
 #include "common/resource.h"
 #include "common/state.h"
 #include "dialogs/dialogs.h"
+#include "port/capture.h"
 #include "view/paint.h"
 #include "view/port_window.h"
 
@@ -213,6 +214,7 @@ LRESULT CALLBACK FrameWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         // merely arrives from outside must not end the program.
         if (IsWindowVisible(window))
             return 0;
+        FinishCaptures(CAPTURE_FINISH_WAIT_MS);
         PostQuitMessage(0);
         return 0;
     case WM_QUIT:
@@ -221,6 +223,11 @@ LRESULT CALLBACK FrameWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_CLOSE:
     case WM_QUERYENDSESSION:
         SendMessageA(window, WM_COMMAND, CMD_CLOSE_ALL, 0);
+        break;
+    case WM_ENDSESSION:
+        // The system may end the process as soon as this returns.
+        if (wParam)
+            FinishCaptures(CAPTURE_FINISH_WAIT_MS);
         break;
     case WM_TIMER:
         PollAllPorts();

@@ -1,8 +1,11 @@
 #include "app/frame.h"
+#include "port/capture.h"
 
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
 {
-    return RunMessageLoop(StartApplication(instance, show));
+    int code = RunMessageLoop(StartApplication(instance, show));
+    FinishCaptures(CAPTURE_FINISH_WAIT_MS);
+    return code;
 }

@@ -3,6 +3,7 @@
 #include "app/run.h"
 #include "common/message_box.h"
 #include "common/state.h"
+#include "port/capture.h"
 #include "port/device.h"
 #include "port/port_record.h"
 #include "port/screen_text.h"
@@ -59,6 +60,8 @@ static void DrainInput(PortRecord* port, DWORD queued, RecordWatch* watch)
         CheckPattern(&port->counters.pattern, port->receiveBuffer, (int)count);
         if (port->counters.pattern.errors != errors)
             StampPatternErrors(&port->counters.pattern, errors);
+        if (port->capture)
+            CaptureReceived(port, port->receiveBuffer, count);
         AppendText(port, port->receiveBuffer, (int)count);
     }
 }
@@ -121,6 +124,8 @@ static void ServiceAndNoteBoxes(PortRecord* port, RecordWatch* watch)
 
 void PollAllPorts()
 {
+    // Even while a box holds the poll, what was captured reaches its file.
+    TendCaptures(Device.GetTickCount64());
     if (PollRunning)
         return;
     PollRunning = 1;

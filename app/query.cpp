@@ -1,5 +1,6 @@
 #include "app/query.h"
 
+#include "app/capture_query.h"
 #include "app/poll.h"
 #include "app/run.h"
 #include "common/state.h"
@@ -38,6 +39,8 @@ uint32_t ParseQueryRequest(const COPYDATASTRUCT* data, QueryRequest* request)
     if (!KnownVersion(request->version))
         return QUERY_BAD_VERSION;
     DWORD size = QueryRequestSize(request->version, request->kind);
+    if (!size && request->version == QUERY_VERSION)
+        size = CaptureRequestSize(request->kind);
     if (!size)
         return QUERY_BAD_KIND;
     if (data->cbData != size)
@@ -53,6 +56,8 @@ uint32_t ParseQueryRequest(const COPYDATASTRUCT* data, QueryRequest* request)
         return QUERY_NO_PORT;
     if (request->kind == QUERY_RESET && request->port[0] && !FindOpenPort(request->port))
         return QUERY_NO_PORT;
+    if (CaptureRequestSize(request->kind))
+        return ParseCaptureRequest(data);
     return QUERY_OK;
 }
 
@@ -205,7 +210,8 @@ LRESULT AnswerQuery(HWND frame, const COPYDATASTRUCT* data)
     if (!IsWindow((HWND)(UINT_PTR)request.replyWindow))
         return FALSE;
     DWORD size = 0;
-    char* reply = BuildQueryReply(request, status, &size);
+    char* reply = CaptureRequestSize(request.kind) ? BuildCaptureReply(data, request, status, &size)
+                                                   : BuildQueryReply(request, status, &size);
     COPYDATASTRUCT answer;
     answer.dwData = QUERY_REPLY_ID;
     answer.cbData = size;

@@ -51,6 +51,7 @@ void RunPaintBenchmarks(bool quick);
 void RunPollBenchmarks(bool quick);
 void RunIdleBenchmarks(bool quick);
 void RunRealTimeBenchmark(bool quick);
+void RunCaptureBenchmarks(bool quick);
 void RunSerialBenchmark(const char* portName, ULONGLONG bytes);
 
 // 921,600 baud, 8 data bits, no parity, one stop bit.

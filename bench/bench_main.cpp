@@ -1,6 +1,7 @@
 // tarnwick-bench: throughput and CPU cost of the text append, the painting
 // and the poll cycle, on the simulated adapter and on Wine's serial path.
-//   tarnwick-bench.exe [--quick] [--only append|pattern|paint|poll|idle|realtime|serial]
+//   tarnwick-bench.exe [--quick]
+//   [--only append|pattern|paint|poll|idle|realtime|capture|serial]
 //   [--serial COMn BYTES]
 #include "bench/bench.h"
 #include "view/paint.h"
@@ -57,6 +58,8 @@ int main(int argc, char** argv)
         RunIdleBenchmarks(quick);
     if (Selected(only, "realtime"))
         RunRealTimeBenchmark(quick);
+    if (Selected(only, "capture"))
+        RunCaptureBenchmarks(quick);
     if (serialPort && Selected(only, "serial"))
         RunSerialBenchmark(serialPort, serialBytes);
     printf("\nmessage boxes in the whole run: %d\nbenchmark took %.1f s\n", BoxCount(),

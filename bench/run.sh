@@ -1,7 +1,7 @@
 #!/bin/bash
 # Builds tarnwick-bench (Release) and runs it under Wine, with a pseudo-terminal
 # linked as COM42 whose far end sends 2 x 8 MiB for the serial-path figures.
-#   bench/run.sh [--quick] [--only append|paint|poll|idle|realtime|serial]
+#   bench/run.sh [--quick] [--only append|pattern|paint|poll|idle|realtime|capture|serial]
 # (build folder: $BENCH_BUILD_DIR, default build-bench)
 set -eo pipefail
 cd "$(dirname "$0")/.."

@@ -1,5 +1,6 @@
 #include "port/port_record.h"
 
+#include "port/capture.h"
 #include "port/device.h"
 #include "port/transfer.h"
 
@@ -14,7 +15,7 @@ PortRecord::PortRecord()
       paintedInputSignals(255), paintedOutputSignals(255), windowDirty(0), paintedLine(0),
       currentLine(0), currentColumn(0), clientWidth(0), clientHeight(0), createdTicks(0), mouseX(0),
       mouseY(0), writePending(0), pendingWrite(nullptr), abandoned(nullptr), keptRead(nullptr),
-      keptWrite(nullptr), failingSites(0), run(), lastBoxClock(0)
+      keptWrite(nullptr), failingSites(0), capture(nullptr), run(), lastBoxClock(0)
 {
     name[0] = 0;
     receiveBuffer[0] = 0;
@@ -60,6 +61,7 @@ void UnlinkPort(PortRecord* port)
 
 void ClosePortRecord(PortRecord* port)
 {
+    EndCapture(port);
     UnlinkPort(port);
     for (RecordWatch* w = Watches; w; w = w->nextWatch)
         if (w->port == port)

@@ -50,6 +50,7 @@ struct PortCounters {
 };
 
 struct IoRequest;
+struct Capture;
 
 class PortRecord
 {
@@ -101,6 +102,8 @@ class PortRecord
     unsigned failingSites;
     int failingCodes[FAILING_SITE_COUNT];
     PortCounters counters;
+    // Where what the port receives is kept, while it is (port/capture.h).
+    Capture* capture;
     PortRun run;
     // The last box the port raised from the poll, and when.
     char lastBox[128];

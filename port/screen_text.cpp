@@ -1,12 +1,15 @@
 #include "port/screen_text.h"
 
 #include "common/state.h"
+#include "port/capture.h"
 #include "port/port_record.h"
 
 #include <string.h>
 
 static void AdvanceLine(PortRecord* port)
 {
+    if (port->capture)
+        CaptureLine(port);
     port->currentLine++;
     if (port->currentLine >= SCREEN_LINES)
         port->currentLine = 0;

@@ -5,6 +5,7 @@
 #include "app/frame.h"
 #include "common/message_box.h"
 #include "common/state.h"
+#include "port/capture.h"
 #include "sim/sim.h"
 
 #include <stdio.h>
@@ -30,5 +31,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
     // Only now, owned by the frame, where tarnwickctl finds and answers it.
     if (!error.empty())
         ShowMessageBox(FrameWindow, error.c_str(), "Tarnwick demo", MB_ICONWARNING);
-    return RunMessageLoop(accelerators);
+    int code = RunMessageLoop(accelerators);
+    FinishCaptures(CAPTURE_FINISH_WAIT_MS);
+    return code;
 }

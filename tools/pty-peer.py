@@ -7,7 +7,9 @@ far end of each line while the command runs.
 
 Modes: echo (send back everything received), sink[:FILE] (collect what is
 received, into FILE when given), source:FILE (send FILE's bytes, then collect
-and drop what arrives), hangup-after:N (echo until N bytes have been received,
+and drop what arrives), source-after:N:FILE (drop what arrives; once N bytes
+have, read FILE then and send its bytes, so the command decides the moment
+and writes FILE first), hangup-after:N (echo until N bytes have been received,
 then close the far end for good, as a device that vanished: the command
 decides the moment by what it writes), corrupt:N (echo, but change every N-th
 byte, as a noisy line). The links are removed and the ptys
@@ -37,6 +39,14 @@ def is_corrupt_mode(mode):
     return mode.startswith("corrupt:") and mode[8:].isdigit() and int(mode[8:]) > 0
 
 
+def source_after(mode):
+    """(N, FILE) of a source-after:N:FILE mode, else None."""
+    parts = mode.split(":", 2)
+    if len(parts) == 3 and parts[0] == "source-after" and parts[1].isdigit() and parts[2]:
+        return int(parts[1]), parts[2]
+    return None
+
+
 def parse_arguments(argv):
     prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
     ports = []
@@ -61,7 +71,7 @@ def parse_arguments(argv):
                 usage("port name must be comN, got %r" % name)
             if not (mode == "echo" or mode == "sink" or mode.startswith("sink:")
                     or mode.startswith("source:") or is_hangup_mode(mode)
-                    or is_corrupt_mode(mode)):
+                    or is_corrupt_mode(mode) or source_after(mode)):
                 usage("unknown mode %r" % mode)
             ports.append((name.lower(), mode))
     command = argv[i + 1:]
@@ -86,6 +96,7 @@ class Peer:
         self.sink = None
         self.hangup_after = int(mode[13:]) if is_hangup_mode(mode) else None
         self.corrupt_every = int(mode[8:]) if is_corrupt_mode(mode) else None
+        self.source_after = source_after(mode)
         self.received = 0
         self.hung_up = False
         if mode.startswith("sink:"):
@@ -134,6 +145,13 @@ class Peer:
                 if self.received % self.corrupt_every == 0:
                     changed[i] ^= 0x20
             self.outgoing += bytes(changed)
+        elif self.source_after:
+            before = self.received
+            self.received += len(data)
+            count, path = self.source_after
+            if before < count <= self.received:
+                with open(path, "rb") as f:
+                    self.outgoing += f.read()
         elif self.hangup_after is not None:
             # Bytes past the count are not echoed: what the command wrote
             # after the hang-up point never reaches a far end.

@@ -1,5 +1,6 @@
 #include "view/paint.h"
 
+#include "port/capture.h"
 #include "port/port_record.h"
 
 #include <stdlib.h>
@@ -604,6 +605,9 @@ void ClearScreen(PortRecord* port)
 {
     if (!port)
         return;
+    // The current line goes before it is finished: a capture keeps it as it stands.
+    if (port->capture)
+        CaptureUnfinishedLine(port);
     for (ScreenLine& line : port->lines)
         line.text[0] = 0;
     port->currentLine = 0;

@@ -79,6 +79,15 @@ int ResetCounters(const Target& target, int argc, char** argv);
 int SendRawRequest(const Target& target, int argc, char** argv);
 int WaitForPolls(const Target& target, int argc, char** argv);
 
+// capture.cpp
+int RunCapture(const Target& target, int argc, char** argv, int firstIndex);
+// Usage errors are found before looking for Tarnwick; `firstIndex` is
+// argv[0]'s place on the command line.
+int CheckCaptureArguments(int argc, char** argv, int firstIndex);
+// The captures after status's ports, or its "captures" member with --json.
+int PrintCaptureSection(const Target& target, int json);
+std::string SystemReason(DWORD code);
+
 // burnin.cpp
 int RunBurnin(const Target& target, int argc, char** argv);
 // Usage errors are found before looking for Tarnwick.

@@ -62,6 +62,19 @@ static const char UsageText[] =
     "                         port, --junit JUnit XML, --errors the first pattern\n"
     "                         errors of each port as CSV; they are rewritten every\n"
     "                         10 s. Ctrl-C ends the run early, its ports incomplete.\n"
+    "  capture COMn FILE [--as-shown | --timestamps] [--append | --force]\n"
+    "                         keep in FILE every byte COMn receives, or with\n"
+    "                         --as-shown each line of its screen as the screen\n"
+    "                         holds it, markers and all, or with --timestamps the\n"
+    "                         same after the local time of the poll that finished\n"
+    "                         the line; an existing FILE is refused unless --append\n"
+    "                         adds to it or --force replaces it\n"
+    "  capture FIRST COUNT FOLDER [the same options]\n"
+    "                         the same for a run of open ports, into\n"
+    "                         FOLDER\\COMn-rx.bin (-rx.txt for the text forms;\n"
+    "                         COMn.bin would name the device); FOLDER is created\n"
+    "  capture --stop [COMn]  stop the capture of COMn, or every capture, and wait\n"
+    "                         until everything it held is written\n"
     "\n"
     "For tests and scripts:\n"
     "  boxes [--handles]      print the text of each open message box, a line each\n"
@@ -216,13 +229,16 @@ int main(int argc, char** argv)
                 strcmp(verb, "dismiss") == 0 || strcmp(verb, "status") == 0 ||
                 strcmp(verb, "screen") == 0 || strcmp(verb, "reset-counters") == 0 ||
                 strcmp(verb, "burnin") == 0 || strcmp(verb, "request") == 0 ||
-                strcmp(verb, "wait-polls") == 0 || strcmp(verb, "post") == 0;
+                strcmp(verb, "wait-polls") == 0 || strcmp(verb, "post") == 0 ||
+                strcmp(verb, "capture") == 0;
     if (!known)
         return UsageError("unknown command %s", verb);
     if (command && restCount)
         return UsageError("%s takes no arguments", verb);
 
     if (strcmp(verb, "burnin") == 0 && CheckBurninArguments(restCount, rest) != EXIT_OK)
+        return EXIT_USAGE;
+    if (strcmp(verb, "capture") == 0 && CheckCaptureArguments(restCount, rest, next + 1) != EXIT_OK)
         return EXIT_USAGE;
     Target target;
     int status = FindTarget(&target);
@@ -249,6 +265,8 @@ int main(int argc, char** argv)
         return ResetCounters(target, restCount, rest);
     if (strcmp(verb, "burnin") == 0)
         return RunBurnin(target, restCount, rest);
+    if (strcmp(verb, "capture") == 0)
+        return RunCapture(target, restCount, rest, next + 1);
     if (strcmp(verb, "request") == 0)
         return SendRawRequest(target, restCount, rest);
     if (strcmp(verb, "wait-polls") == 0)

@@ -4,6 +4,7 @@
 #include "tools/ctl/query.h"
 
 #include <algorithm>
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -141,6 +142,31 @@ int RunPhase(const Target& target, long first, long count, uint32_t phase, uint3
 int QueryStatus2(const Target& target, QueryReplyHeader2* header, std::vector<char>* records)
 {
     return Query(target, QUERY_STATUS, nullptr, header, records);
+}
+
+int ExchangeQuery(const Target& target, void* request, DWORD size, int attempts,
+                  std::vector<char>* reply)
+{
+    uint64_t window = (uint64_t)(UINT_PTR)ReplyWindow();
+    if (!window)
+        return Fail("could not create a window for Tarnwick's answer");
+    memcpy((char*)request + offsetof(QueryRequest, replyWindow), &window, sizeof window);
+    COPYDATASTRUCT data;
+    data.dwData = QUERY_REQUEST_ID;
+    data.cbData = size;
+    data.lpData = request;
+    int answered = 0;
+    ReplyArrived = 0;
+    for (int attempt = 0; attempt < attempts && !ReplyArrived; attempt++) {
+        DWORD_PTR result = 0;
+        answered = SendMessageTimeoutA(target.frame, WM_COPYDATA, (WPARAM)window, (LPARAM)&data,
+                                       SMTO_NORMAL, ANSWER_TIMEOUT_MS, &result) != 0;
+    }
+    if (!ReplyArrived)
+        return Fail(answered ? "Tarnwick's reply did not arrive"
+                             : "Tarnwick did not answer the query within 5000 ms");
+    *reply = ReplyBytes;
+    return EXIT_OK;
 }
 
 int SendRawRequest(const Target& target, int argc, char** argv)
@@ -283,7 +309,7 @@ static void PrintJson(const std::vector<QueryPortStatus>& ports, int testDataOn)
                p.dataBits, p.parity, p.stopBits, p.rtsControl, p.dtrControl, p.flowFlags,
                p.loopbackCapable ? "true" : "false", p.modemStatusFailing ? "true" : "false");
     }
-    printf("\n]}\n");
+    printf("\n]");
 }
 
 int PrintStatus(const Target& target, int argc, char** argv)
@@ -298,6 +324,8 @@ int PrintStatus(const Target& target, int argc, char** argv)
         return status;
     if (json) {
         PrintJson(ports, testDataOn);
+        PrintCaptureSection(target, json);
+        printf("}\n");
         return EXIT_OK;
     }
     printf("%-7s %-18s %12s %12s %12s %8s %10s %8s %-22s %s\n", "PORT", "SETTINGS", "SENT",
@@ -309,7 +337,7 @@ int PrintStatus(const Target& target, int argc, char** argv)
                (unsigned long long)p.patternErrors, (unsigned long long)p.unsynced,
                LineErrorTotal(p), SignalsText(p).c_str(), p.holdFlags);
     printf("%zu ports open, Send Test Data %s\n", ports.size(), testDataOn ? "on" : "off");
-    return EXIT_OK;
+    return PrintCaptureSection(target, json);
 }
 
 int PrintScreen(const Target& target, int argc, char** argv)

@@ -12,6 +12,10 @@
 // Requests that change nothing are sent again when their reply is lost.
 int Query(const Target& target, uint32_t kind, const char* port, QueryReplyHeader2* header,
           std::vector<char>* records);
+// Sends a request of any kind and size (its reply window filled in), again up
+// to `attempts` times while no reply comes; the reply as it came.
+int ExchangeQuery(const Target& target, void* request, DWORD size, int attempts,
+                  std::vector<char>* reply);
 int QueryStatus(const Target& target, std::vector<QueryPortStatus>* ports, int* testDataOn);
 // The version 2 status records, as they came.
 int QueryStatus2(const Target& target, QueryReplyHeader2* header, std::vector<char>* records);
