@@ -1,5 +1,6 @@
 #include "tests/support.h"
 
+#include "app/query.h"
 #include "common/message_box.h"
 
 #include <fcntl.h>
@@ -323,4 +324,25 @@ bool AllOf(HWND window, COLORREF colour, int left, int top, int right, int botto
         if (pixel != colour)
             return false;
     return true;
+}
+
+std::vector<char> QueryReply;
+
+static LRESULT CALLBACK KeepQueryReply(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const COPYDATASTRUCT* data = (const COPYDATASTRUCT*)lParam;
+    if (message != WM_COPYDATA || data->dwData != QUERY_REPLY_ID)
+        return DefWindowProcA(window, message, wParam, lParam);
+    QueryReply.assign((const char*)data->lpData, (const char*)data->lpData + data->cbData);
+    return TRUE;
+}
+
+HWND CreateReplyWindow()
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = KeepQueryReply;
+    windowClass.lpszClassName = "TestQueryReply";
+    RegisterClassA(&windowClass);
+    return CreateWindowExA(0, "TestQueryReply", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           nullptr, nullptr);
 }

@@ -93,5 +93,10 @@ COLORREF PixelAt(HWND window, int x, int y);
 void Cover(HWND window, COLORREF colour, int left, int top, int right, int bottom);
 bool AllOf(HWND window, COLORREF colour, int left, int top, int right, int bottom);
 
+// A message-only window of this thread for query replies: SendMessage runs
+// it at once, and it keeps the last reply in QueryReply.
+extern std::vector<char> QueryReply;
+HWND CreateReplyWindow();
+
 // The pixels of a window's client rectangle as COLORREFs, in one copy.
 std::vector<DWORD> Capture(HWND window, int left, int top, int right, int bottom);

@@ -226,32 +226,11 @@ class QueryRequests : public BurninPorts, public testing::WithParamInterface<Req
 {
 };
 
-// The reply comes back to a window of this thread, so SendMessage runs it at once.
-static std::vector<char> Reply;
-static LRESULT CALLBACK ReplyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    const COPYDATASTRUCT* data = (const COPYDATASTRUCT*)lParam;
-    if (message != WM_COPYDATA || data->dwData != QUERY_REPLY_ID)
-        return DefWindowProcA(window, message, wParam, lParam);
-    Reply.assign((const char*)data->lpData, (const char*)data->lpData + data->cbData);
-    return TRUE;
-}
-
-static HWND ReplyWindow()
-{
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = ReplyProc;
-    windowClass.lpszClassName = "BurninReply";
-    RegisterClassA(&windowClass);
-    return CreateWindowExA(0, "BurninReply", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
-                           nullptr);
-}
-
 TEST_P(QueryRequests, AreAnsweredOrRefusedWithTheirStatus)
 {
     const RequestCase& c = GetParam();
     Open(5, Sim::WIRE_LOOPBACK_PLUG)->counters.bytesSent = 99;
-    HWND window = ReplyWindow();
+    HWND window = CreateReplyWindow();
     QueryRequest request;
     memset(&request, 'A', sizeof request);
     request.version = c.version;
@@ -262,19 +241,19 @@ TEST_P(QueryRequests, AreAnsweredOrRefusedWithTheirStatus)
     COPYDATASTRUCT data = {QUERY_REQUEST_ID, c.size, &request};
     QueryRequest parsed;
     EXPECT_EQ(ParseQueryRequest(&data, &parsed), c.status);
-    Reply.clear();
+    QueryReply.clear();
     // Requests too short to name a window in full cannot be answered.
     EXPECT_EQ(AnswerQuery(nullptr, &data), c.size >= 16 ? TRUE : FALSE);
     if (c.size >= 16) {
         QueryReplyHeader header;
-        ASSERT_GE(Reply.size(), sizeof header);
-        memcpy(&header, Reply.data(), sizeof header);
+        ASSERT_GE(QueryReply.size(), sizeof header);
+        memcpy(&header, QueryReply.data(), sizeof header);
         EXPECT_EQ(header.status, c.status);
         // What could not be read as a request is answered in the first version.
         bool unread = c.status == QUERY_BAD_SIZE || c.status == QUERY_BAD_VERSION;
         EXPECT_EQ(header.version, unread ? 1u : c.version);
         size_t headerSize = header.version == 1 ? 24 : 88;
-        EXPECT_EQ(Reply.size(), headerSize + (size_t)header.count * header.recordSize);
+        EXPECT_EQ(QueryReply.size(), headerSize + (size_t)header.count * header.recordSize);
         EXPECT_EQ(PortListHead->counters.bytesSent, c.kind == QUERY_RESET && !c.status ? 0u : 99u);
     }
     request.replyWindow = 0x1234; // no window: nobody to answer
@@ -332,7 +311,7 @@ static DWORD WINAPI HoldStuckWindow(LPVOID parameter)
 TEST_F(BurninPorts, StuckReplyWindowsAndFloodsOfRequestsLeaveThePollRunning)
 {
     Open(5, Sim::WIRE_LOOPBACK_PLUG);
-    HWND answering = ReplyWindow(), stuck = nullptr;
+    HWND answering = CreateReplyWindow(), stuck = nullptr;
     HANDLE events[3] = {CreateEventA(nullptr, TRUE, FALSE, nullptr),
                         CreateEventA(nullptr, TRUE, FALSE, nullptr), (HANDLE)&stuck};
     HANDLE thread = CreateThread(nullptr, 0, HoldStuckWindow, events, 0, nullptr);

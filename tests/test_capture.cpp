@@ -454,24 +454,9 @@ static const RequestCase RequestCases[] = {
     {"StopOne", OtherSize, V2, Stop, "COM6", 0, 0, "", 0, QUERY_OK, 1},
 };
 
-static std::vector<char> Reply;
-static LRESULT CALLBACK ReplyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    const COPYDATASTRUCT* data = (const COPYDATASTRUCT*)lParam;
-    if (message != WM_COPYDATA || data->dwData != QUERY_REPLY_ID)
-        return DefWindowProcA(window, message, wParam, lParam);
-    Reply.assign((const char*)data->lpData, (const char*)data->lpData + data->cbData);
-    return TRUE;
-}
-
 TEST_F(Capturing, RequestsAreCarriedOutOrRefusedWithTheirStatus)
 {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = ReplyProc;
-    windowClass.lpszClassName = "CaptureReply";
-    RegisterClassA(&windowClass);
-    HWND window = CreateWindowExA(0, "CaptureReply", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  nullptr, nullptr);
+    HWND window = CreateReplyWindow();
     PortRecord *port = Open(5), *other = Open(6);
     ASSERT_EQ(CAPTURE_STARTED, Start(other, "taken.bin", CAPTURE_RAW));
     for (const RequestCase& c : RequestCases) {
@@ -491,18 +476,18 @@ TEST_F(Capturing, RequestsAreCarriedOutOrRefusedWithTheirStatus)
                    (c.path[0] == '=' ? std::string(c.path + 1) : Path(c.path)).c_str());
         request.reserved = c.reserved;
         COPYDATASTRUCT data = {QUERY_REQUEST_ID, c.size, &request};
-        Reply.clear();
+        QueryReply.clear();
         EXPECT_EQ(TRUE, AnswerQuery(nullptr, &data));
         QueryReplyHeader2 header = {};
-        ASSERT_GE(Reply.size(), sizeof header.head);
-        memcpy(&header, Reply.data(), std::min(Reply.size(), sizeof header));
+        ASSERT_GE(QueryReply.size(), sizeof header.head);
+        memcpy(&header, QueryReply.data(), std::min(QueryReply.size(), sizeof header));
         EXPECT_EQ(c.status, header.head.status);
         ASSERT_EQ(c.records, header.head.count);
         size_t headerSize = header.head.version == QUERY_VERSION ? sizeof header : 24;
-        ASSERT_EQ(headerSize + c.records * sizeof(QueryCaptureStatus), Reply.size());
+        ASSERT_EQ(headerSize + c.records * sizeof(QueryCaptureStatus), QueryReply.size());
         QueryCaptureStatus record = {};
         if (c.records)
-            memcpy(&record, Reply.data() + headerSize, sizeof record);
+            memcpy(&record, QueryReply.data() + headerSize, sizeof record);
         EXPECT_EQ(c.error, record.error);
         if (c.file) {
             EXPECT_EQ(c.status == QUERY_OK ? CAPTURE_RUNNING : CAPTURE_FAILED, (int)record.state);
