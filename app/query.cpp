@@ -235,14 +235,18 @@ LRESULT ServeQuery(HWND frame, const COPYDATASTRUCT* data)
         RequestsSincePoll = 0;
         ReplyDroppedSincePoll = 0;
     }
-    // Sent messages come before the timer's, so the poll that is due runs here.
+    RequestsSincePoll++;
+    LRESULT delivered = AnswerQuery(frame, data);
+    // Sent messages come before the timer's, so the poll that is due runs
+    // here, once the client has been let go: a box the poll raises must not
+    // hold the client that would answer it.
     if (RequestsSincePoll >= REQUESTS_PER_POLL || ReplyDroppedSincePoll ||
         Device.GetTickCount64() - LastPollTime >= POLL_PERIOD_MS) {
+        ReplyMessage(delivered);
         PollAllPorts();
         PollCountSeen = PollCount;
         RequestsSincePoll = 0;
         ReplyDroppedSincePoll = 0;
     }
-    RequestsSincePoll++;
-    return AnswerQuery(frame, data);
+    return delivered;
 }

@@ -192,6 +192,6 @@ uint32_t ParseQueryRequest(const COPYDATASTRUCT* data, QueryRequest* request);
 char* BuildQueryReply(const QueryRequest& request, uint32_t status, DWORD* size);
 // TRUE when the reply was delivered.
 LRESULT AnswerQuery(HWND frame, const COPYDATASTRUCT* data);
-// AnswerQuery for the frame window, which first runs the poll when it is due:
+// AnswerQuery for the frame window, which then runs the poll when it is due:
 // a flood of requests or reply windows that never answer cannot stop it.
 LRESULT ServeQuery(HWND frame, const COPYDATASTRUCT* data);
