@@ -248,6 +248,28 @@ def demo_checks(program, check):
             return
 
 
+def launcher_checks(args, program):
+    """A second launcher on the prefix is refused before Wine starts, and
+    tools/tarnwickctl reaches the program the first one runs (tarnwickctl.exe
+    beside it), in Linux lines."""
+    with tempfile.TemporaryFile() as out:
+        status = subprocess.call([args.launcher, args.program], stdin=subprocess.DEVNULL,
+                                 stdout=out, stderr=out, timeout=TIMEOUT)
+        out.seek(0)
+        text = out.read().decode("latin-1")
+    if status != 1 or "already runs" not in text:
+        raise CheckFailed("a second launcher gave %d: %r" % (status, text))
+    wrapper = os.path.join(os.path.dirname(args.launcher), "tarnwickctl")
+    with tempfile.TemporaryFile() as out:
+        status = subprocess.call([wrapper, "status"], stdin=subprocess.DEVNULL, stdout=out,
+                                 timeout=TIMEOUT)
+        out.seek(0)
+        text = out.read().decode("latin-1")
+    expected = program.ok("status")
+    if status != 0 or text != expected:
+        raise CheckFailed("tools/tarnwickctl status gave %d: %r, not %r" % (status, text, expected))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("mode", choices=["real", "demo"])
@@ -274,6 +296,8 @@ def main():
         if check("%s starts" % os.path.basename(args.program),
                  lambda: wait_until(program.started, "the frame window", 60)):
             if args.mode == "real":
+                check("a second launcher is refused; tools/tarnwickctl answers in Linux lines",
+                      lambda: launcher_checks(args, program))
                 real_checks(program, args.sink, check)
             else:
                 demo_checks(program, check)
