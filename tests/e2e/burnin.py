@@ -107,9 +107,11 @@ def finish(args, env, process):
 
 
 def interrupted_run(args, env, report):
-    """Ctrl-C ends a run early: its ports are incomplete, never passed."""
+    """A TERM to tools/tarnwickctl (a CI job's time-out) reaches the burn-in as
+    Ctrl-C and ends the run early: its ports are incomplete, never passed."""
+    wrapper = os.path.join(os.path.dirname(args.launcher), "tarnwickctl")
     with tempfile.TemporaryFile() as out:
-        process = subprocess.Popen(["wine", args.ctl, "burnin", "30", "2", "--seconds", "120",
+        process = subprocess.Popen([wrapper, "burnin", "30", "2", "--seconds", "120",
                                     "--report", report], stdin=subprocess.DEVNULL, stdout=out,
                                    stderr=subprocess.STDOUT, env=env)
 
@@ -118,7 +120,7 @@ def interrupted_run(args, env, report):
             ports = json.loads(text)["ports"] if status == 0 else []
             return any(p["name"] == "COM30" and p["bytesSent"] > 0 for p in ports)
         wait_until(sending, "the run to send")
-        process.send_signal(signal.SIGINT)
+        process.send_signal(signal.SIGTERM)
         status = process.wait(60)
         out.seek(0)
         print(out.read().decode("latin-1").replace("\r", ""), flush=True)
