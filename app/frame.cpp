@@ -14,6 +14,9 @@
 
 GetMessageFn GetNextMessage = GetMessageA;
 
+// Set once the system has asked whether the session may end.
+static int SessionEnding = 0;
+
 // Period 0 asks for the shortest the system gives (10 ms on NT and under Wine).
 #define POLL_TIMER_ID 0
 #define POLL_TIMER_MS 0
@@ -220,13 +223,17 @@ LRESULT CALLBACK FrameWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_QUIT:
         PostQuitMessage(0);
         return 0;
-    case WM_CLOSE:
     case WM_QUERYENDSESSION:
+        SessionEnding = 1;
+        SendMessageA(window, WM_COMMAND, CMD_CLOSE_ALL, 0);
+        break;
+    case WM_CLOSE:
         SendMessageA(window, WM_COMMAND, CMD_CLOSE_ALL, 0);
         break;
     case WM_ENDSESSION:
-        // The system may end the process as soon as this returns.
-        if (wParam)
+        // The system may end the process as soon as this returns; one that
+        // merely arrives from outside ends nothing.
+        if (wParam && SessionEnding)
             FinishCaptures(CAPTURE_FINISH_WAIT_MS);
         break;
     case WM_TIMER:

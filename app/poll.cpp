@@ -23,9 +23,18 @@ ULONGLONG LastPollTime = 0;
 ULONGLONG PollHeldMs = 0;
 uint32_t LongestPollGapMs = 0;
 
+// The port being serviced, and when: a box it raised holds the poll from
+// then on, before that time is added to PollHeldMs.
+static int InService = 0;
+static ULONGLONG ServiceStarted = 0;
+static unsigned ServiceBoxes = 0;
+
 ULONGLONG ActiveClock(ULONGLONG now)
 {
-    return now - PollHeldMs;
+    ULONGLONG held = PollHeldMs;
+    if (InService && BoxesShown != ServiceBoxes && now > ServiceStarted)
+        held += now - ServiceStarted;
+    return now > held ? now - held : 0;
 }
 
 // Marks the pattern errors found by the last check with the poll's time.
@@ -110,7 +119,11 @@ static void ServiceAndNoteBoxes(PortRecord* port, RecordWatch* watch)
 {
     unsigned boxes = BoxesShown;
     ULONGLONG started = Device.GetTickCount64();
+    InService = 1;
+    ServiceStarted = started;
+    ServiceBoxes = boxes;
     ServicePort(port);
+    InService = 0;
     if (BoxesShown == boxes)
         return;
     PollHeldMs += Device.GetTickCount64() - started;

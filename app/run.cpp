@@ -12,14 +12,9 @@
 
 RunRecord Run;
 
-static int ProcessAlive(DWORD id)
+static int OwnerAlive()
 {
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
-    if (!process)
-        return 0;
-    int alive = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    CloseHandle(process);
-    return alive;
+    return Run.ownerProcess && WaitForSingleObject(Run.ownerProcess, 0) == WAIT_TIMEOUT;
 }
 
 static PortRecord* RunPort(uint32_t number)
@@ -31,31 +26,29 @@ static PortRecord* RunPort(uint32_t number)
 
 uint32_t CheckRunRequest(const QueryRunRequest& request)
 {
-    if (request.phase < RUN_JOIN || request.phase > RUN_LEAVE || request.first < 1 ||
-        request.count < 1 || request.count > HIGHEST_PORT ||
-        request.first + request.count - 1 > HIGHEST_PORT)
+    if (request.phase < RUN_JOIN || request.phase > RUN_LEAVE || request.owner == 0 ||
+        request.first < 1 || request.first > HIGHEST_PORT || request.count < 1 ||
+        request.count > HIGHEST_PORT || request.first + request.count - 1 > HIGHEST_PORT)
         return QUERY_BAD_RUN;
-    if (Run.owner && Run.owner != request.owner && ProcessAlive(Run.owner))
+    if (Run.owner && Run.owner != request.owner && OwnerAlive())
         return QUERY_RUN_BUSY;
+    // Repeated by a client that missed the reply, these find their work done.
+    if ((request.phase == RUN_STOP || request.phase == RUN_LEAVE) && !Run.owner)
+        return QUERY_OK;
     if (request.phase != RUN_JOIN && Run.owner != request.owner)
         return QUERY_RUN_BUSY;
     // Ports may close during a run; the other phases go on without them.
     if (request.phase != RUN_JOIN)
         return QUERY_OK;
+    // A run must be able to tell when its client has gone.
+    HANDLE owner = OpenProcess(SYNCHRONIZE, FALSE, request.owner);
+    if (!owner)
+        return QUERY_BAD_RUN;
+    CloseHandle(owner);
     for (uint32_t n = request.first; n < request.first + request.count; n++)
         if (!RunPort(n))
             return QUERY_NO_PORT;
     return QUERY_OK;
-}
-
-static void EndRun(ULONGLONG now)
-{
-    for (PortRecord* p = PortListHead; p; p = p->next) {
-        StopRunSending(p, now);
-        LeaveRun(p);
-    }
-    Run.owner = 0;
-    Run.sending = 0;
 }
 
 static void StopRun(ULONGLONG now)
@@ -69,6 +62,19 @@ static void StopRun(ULONGLONG now)
     Run.longestGapMs = LongestPollGapMs;
 }
 
+static void EndRun(ULONGLONG now)
+{
+    StopRun(now);
+    for (PortRecord* p = PortListHead; p; p = p->next) {
+        StopRunSending(p, now);
+        LeaveRun(p);
+    }
+    if (Run.ownerProcess)
+        CloseHandle(Run.ownerProcess);
+    Run.ownerProcess = nullptr;
+    Run.owner = 0;
+}
+
 uint32_t PerformRunRequest(const QueryRunRequest& request)
 {
     ULONGLONG now = Device.GetTickCount64();
@@ -78,8 +84,11 @@ uint32_t PerformRunRequest(const QueryRunRequest& request)
         EndRun(now);
         memset(&Run, 0, sizeof Run);
         Run.owner = request.owner;
+        Run.ownerProcess = OpenProcess(SYNCHRONIZE, FALSE, request.owner);
         break;
     case RUN_SEND:
+        if (Run.sending)
+            return 0;
         Run.sending = 1;
         Run.startClock = now;
         Run.startPolls = PollCount;
@@ -90,7 +99,6 @@ uint32_t PerformRunRequest(const QueryRunRequest& request)
         StopRun(now);
         break;
     case RUN_LEAVE:
-        StopRun(now);
         for (PortRecord* p = PortListHead; p; p = p->next)
             touched += p->run.inRun ? 1 : 0;
         EndRun(now);
@@ -137,6 +145,6 @@ void CheckRunOwner(ULONGLONG now)
     if (!Run.owner || now - checked < OWNER_CHECK_MS)
         return;
     checked = now;
-    if (!ProcessAlive(Run.owner))
+    if (!OwnerAlive())
         EndRun(now);
 }

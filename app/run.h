@@ -8,6 +8,7 @@
 
 struct RunRecord {
     DWORD owner;
+    HANDLE ownerProcess; // kept open, so a reused process id is never taken for it
     int sending;
     ULONGLONG startClock;
     ULONGLONG stopClock;

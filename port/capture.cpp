@@ -388,12 +388,13 @@ static int EndRunning(Capture* c, CaptureInfo* info)
     int running = c->state == CAPTURE_RUNNING;
     if (running)
         c->state = CAPTURE_FINISHING;
-    c->closing = 1;
     if (info && running)
         Describe(c, info);
+    // Once it is closing the writer may free it: nothing touches it after.
+    Detach(c);
+    c->closing = 1;
     WakeWriterLocked();
     LeaveCriticalSection(&Lock);
-    Detach(c);
     return running;
 }
 

@@ -39,13 +39,21 @@ static int SettingsChanged(const DCB& a, const DCB& b)
            a.fRtsControl != b.fRtsControl || a.fDtrControl != b.fDtrControl;
 }
 
-static uint32_t RunTime(const PortRun& run, ULONGLONG active)
+// Differences on the active clock, which a box raised meanwhile can set back.
+static uint32_t Since(ULONGLONG active, ULONGLONG then)
 {
-    return (uint32_t)(active - run.startActive);
+    return active > then ? (uint32_t)(active - then) : 0;
 }
 
-void TrackRunPoll(PortRecord* port, ULONGLONG now, ULONGLONG active, DWORD holdFlags)
+static uint32_t RunTime(const PortRun& run, ULONGLONG active)
 {
+    return Since(active, run.startActive);
+}
+
+void TrackRunPoll(PortRecord* port, ULONGLONG now, ULONGLONG active, DWORD statusFlags)
+{
+    // CTS, DSR, CD, XOFF received and XOFF sent hold the line; EOF and TXIM do not.
+    DWORD holdFlags = statusFlags & RUN_HOLD_BITS;
     PortRun& run = port->run;
     if (!run.sending)
         return;
@@ -63,13 +71,13 @@ void TrackRunPoll(PortRecord* port, ULONGLONG now, ULONGLONG active, DWORD holdF
     }
     run.holding = holdFlags != 0;
     run.holdFlagsSeen |= holdFlags;
-    if (run.holding && active - run.holdSince >= run.longestHoldMs) {
-        run.longestHoldMs = (uint32_t)(active - run.holdSince);
+    if (run.holding && Since(active, run.holdSince) >= run.longestHoldMs) {
+        run.longestHoldMs = Since(active, run.holdSince);
         run.holdFromMs = RunTime(run, run.holdSince);
     }
     // The stretch ends at the poll that finds something new; until then it
     // grows with every poll.
-    uint32_t stall = (uint32_t)(active - run.lastProgressActive);
+    uint32_t stall = Since(active, run.lastProgressActive);
     if (stall > run.longestStallMs) {
         run.longestStallMs = stall;
         run.stallFromMs = RunTime(run, run.lastProgressActive);

@@ -15,6 +15,8 @@ class PortRecord;
 #define RUN_SETTINGS_CHANGED 0x2
 #define RUN_LOOPBACK_TEST 0x4
 
+#define RUN_HOLD_BITS 0x1F
+
 struct PortRun {
     int inRun;   // part of a run: sends only while `sending`
     int sending; // the run's test data is on

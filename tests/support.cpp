@@ -1,6 +1,8 @@
 #include "tests/support.h"
 
+#include "app/poll.h"
 #include "app/query.h"
+#include "app/run.h"
 #include "common/message_box.h"
 
 #include <fcntl.h>
@@ -87,6 +89,13 @@ void ResetProgramState()
     CurrentPort = nullptr;
     SettingsTargetPort = nullptr;
     PlatformId = VER_PLATFORM_WIN32_NT;
+    // The simulated clock starts again at 0 with each adapter.
+    LastPollTime = 0;
+    PollHeldMs = 0;
+    LongestPollGapMs = 0;
+    if (Run.ownerProcess)
+        CloseHandle(Run.ownerProcess);
+    memset(&Run, 0, sizeof Run);
 }
 
 void SimTest::SetUp()

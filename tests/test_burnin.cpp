@@ -527,6 +527,19 @@ TEST_F(Verdicts, EachRuleFailsItsPortAndLeavesTheOthers)
          [](SimTest*) { Sim::SetLineFault(1, Sim::FAULT_CORRUPT, 20000); },
          nullptr,
          {"pattern errors (the first at", "pass"}},
+        // A data line stuck: every byte changed, so nothing is ever the pattern.
+        {"EveryByteChanged",
+         [](SimTest*) { Sim::SetLineFault(1, Sim::FAULT_CORRUPT, 1); },
+         nullptr,
+         {"received bytes were not the test pattern", "pass"}},
+        // A box that is only a note, held 4 s inside the poll, fails nobody.
+        {"ANoteHoldsThePoll",
+         [](SimTest* test) {
+             Sim::FailCall(Sim::CALL_GET_MODEM_STATUS, 50, 1, 1, 200);
+             static_cast<Verdicts*>(test)->Hold(4000);
+         },
+         nullptr,
+         {"pass", "pass"}},
         {"FramingErrors",
          [](SimTest*) { Sim::SetLineFault(1, Sim::FAULT_FRAME, 20000); },
          nullptr,
@@ -576,6 +589,13 @@ TEST_F(Verdicts, EachRuleFailsItsPortAndLeavesTheOthers)
          {"pass", "pass"}},
         {"LatePolls", nullptr, nullptr, {"pass", "pass"}},
         {"SlowAndShort", nullptr, nullptr, {"pass", "pass"}},
+        {"PairPartnerClosed",
+         nullptr,
+         [](int ms) {
+             if (ms == 3000)
+                 delete Port(2);
+         },
+         {"its partner COM2 was gone at 3.0 s", "closed or vanished at 3.0 s"}},
         {"PairHeldOnOneSide",
          [](SimTest*) { Sim::SetTimedFault(1, Sim::FAULT_HELD, Sim::Now() + 2000); },
          nullptr,
@@ -653,6 +673,15 @@ TEST_F(Verdicts, OneRunAtATimeAndARunWhoseClientDiedEnds)
     Poll(1000);
     Poll(10);
     EXPECT_FALSE(PortListHead->run.inRun);
+    // A client that missed a reply sends the phase again; the run stays as it was.
+    EXPECT_EQ(RunPhase(RUN_JOIN, 1), QUERY_OK);
+    EXPECT_EQ(RunPhase(RUN_SEND, 1), QUERY_OK);
+    Poll(500);
+    uint64_t sent = PortListHead->counters.bytesSent;
+    EXPECT_EQ(RunPhase(RUN_SEND, 1), QUERY_OK);
+    EXPECT_EQ(PortListHead->counters.bytesSent, sent);
+    EXPECT_EQ(RunPhase(RUN_LEAVE, 1), QUERY_OK);
+    EXPECT_EQ(RunPhase(RUN_LEAVE, 1), QUERY_OK);
     EXPECT_EQ(RunPhase(RUN_JOIN, 1), QUERY_OK);
     EXPECT_EQ(RunPhase(RUN_JOIN, 2), QUERY_NO_PORT);
     EXPECT_EQ(RunPhase(RUN_JOIN, 256), QUERY_BAD_RUN);

@@ -16,6 +16,7 @@
 #define REPORT_STEP_MS 10000
 #define SETTLE_STEP_MS 100
 #define MODEM_BOX_QUIET_MS 300
+#define MODEM_STATUS_BOX "GetCommModemStatus Error:"
 
 static volatile LONG Interrupted = 0;
 
@@ -35,8 +36,8 @@ static int ParseBurnin(int argc, char** argv, BurninRequest* request)
     if (argc < 2 || !ParseNumber(argv[0], &request->first) ||
         !ParseNumber(argv[1], &request->count))
         return UsageError("burnin wants FIRST and COUNT, e.g. burnin 1 16 --seconds 60");
-    if (request->first < 1 || request->count < 1 ||
-        request->first + request->count - 1 > HIGHEST_PORT)
+    if (request->first < 1 || request->count < 1 || request->first > HIGHEST_PORT ||
+        request->count > HIGHEST_PORT || request->first + request->count - 1 > HIGHEST_PORT)
         return UsageError("burnin: the ports must lie within COM1 to COM%d", HIGHEST_PORT);
     for (int i = 2; i < argc; i++) {
         const char* option = argv[i];
@@ -271,8 +272,8 @@ static void PrintSummary(const BurninResult& result)
     printf("\npoll: %llu polls in %.1f s, every %.1f ms on average, longest gap %u ms; held %.1f s "
            "by boxes\n",
            (unsigned long long)h.runPolls, h.runMs / 1000.0,
-           h.runPolls ? (double)(h.runMs - h.runHeldMs) / h.runPolls : 0.0, h.runLongestGapMs,
-           h.runHeldMs / 1000.0);
+           h.runPolls && h.runMs > h.runHeldMs ? (double)(h.runMs - h.runHeldMs) / h.runPolls : 0.0,
+           h.runLongestGapMs, h.runHeldMs / 1000.0);
 }
 
 static int Finish(const BurninRequest& request, RunView* view, double seconds, int interrupted)
@@ -282,7 +283,7 @@ static int Finish(const BurninRequest& request, RunView* view, double seconds, i
     BurninResult result = Judge(request, *view, seconds);
     PrintVerdictTable(result);
     PrintSummary(result);
-    int written = WriteReports(result);
+    int written = WriteReports(result, 1);
     int failed = 0;
     for (const Verdict& v : result.verdicts)
         failed += v.state == VERDICT_FAIL;
@@ -347,7 +348,7 @@ int RunBurnin(const Target& target, int argc, char** argv)
         if (next % REPORT_STEP_MS == 0) {
             RunView snapshot = view;
             snapshot.facts.endedAt = next / 1000.0;
-            WriteReports(Judge(request, snapshot, next / 1000.0));
+            WriteReports(Judge(request, snapshot, next / 1000.0), 0);
         }
     }
     double seconds = SecondsSince(start);

@@ -25,9 +25,10 @@ struct BurninResult {
     double seconds; // how long the run has gone
 };
 
-// Each file through a temporary one and a rename; a failed rename warns.
-// EXIT_OK, or EXIT_FAILED when a file could not be written.
-int WriteReports(const BurninResult& result);
+// Each file through a temporary one and a rename. EXIT_OK, or EXIT_FAILED
+// when a file could not be written; a failed rename only warns unless this
+// is the `last` write of the run.
+int WriteReports(const BurninResult& result, int last);
 // Whether each report path can be written; usage errors otherwise.
 int CheckReportPaths(const BurninRequest& request);
 void PrintVerdictTable(const BurninResult& result);

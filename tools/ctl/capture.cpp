@@ -128,8 +128,8 @@ static int CaptureQuery(const Target& target, void* request, DWORD size, int att
         return Fail("Tarnwick answers in query version %u; this tool speaks %d",
                     header->head.version, QUERY_VERSION);
     size_t body = reply.size() - sizeof *header;
-    if (header->head.count && (header->head.recordSize != sizeof(QueryCaptureStatus) ||
-                               (uint64_t)header->head.count * sizeof(QueryCaptureStatus) != body))
+    if ((header->head.count && header->head.recordSize != sizeof(QueryCaptureStatus)) ||
+        (uint64_t)header->head.count * sizeof(QueryCaptureStatus) != body)
         return Fail("Tarnwick's reply does not have the expected layout");
     records->resize(header->head.count);
     if (body)

@@ -59,8 +59,7 @@ static std::string Plural(uint64_t count, const char* one, const char* many)
 
 static int OnlyModemBox(const QueryPortStatus2& port)
 {
-    return port.boxes == 1 &&
-           strncmp(port.lastBox, MODEM_STATUS_BOX, strlen(MODEM_STATUS_BOX)) == 0;
+    return port.boxes == 1 && strcmp(port.lastBox, MODEM_STATUS_NOTE_BOX) == 0;
 }
 
 struct Reasons {
@@ -146,11 +145,15 @@ static void JudgeReceiving(const QueryPortStatus2& port, const QueryPortStatus2&
     }
     if (!lineErrors.empty())
         reasons->Add(lineErrors);
+    if (!p.patternErrors && p.unsynced > UNSYNCED_ALLOWANCE)
+        reasons->Add(std::to_string(p.unsynced) + " received bytes were not the test pattern");
     if (!complete)
         return;
     // Bytes a held sender still queues never left it; that is the sender's fault.
     uint64_t queued = sender.base.outQueue, accepted = sender.base.bytesSent;
     uint64_t sent = accepted > queued ? accepted - queued : 0;
+    if (sent == 0 && p.bytesReceived)
+        reasons->Add("received " + std::to_string(p.bytesReceived) + " bytes, none sent");
     if (sent == 0)
         return;
     if (p.bytesReceived == 0)
@@ -179,6 +182,10 @@ std::vector<Verdict> JudgeRun(const std::vector<QueryPortStatus2>& ports,
         if (facts.stoppedAnswering)
             reasons.Add("Tarnwick stopped answering at " + Seconds(facts.endedAt));
         JudgeRunMembership(ports[i], header, gone, &reasons, &verdict.note);
+        double partnerGone = partner < facts.gone.size() ? facts.gone[partner] : -1;
+        if (partner != i && partnerGone >= 0)
+            reasons.Add("its partner " + std::string(ports[partner].base.name) + " was gone at " +
+                        Seconds(partnerGone));
         int complete = facts.complete && !facts.stoppedAnswering;
         JudgeSending(ports[i], ports[partner], complete, &reasons);
         JudgeReceiving(ports[i], ports[partner], header, complete, &reasons);
@@ -222,6 +229,11 @@ void UpdateRunView(RunView* view, const QueryReplyHeader2& header, const char* r
         record.lastBox[sizeof record.lastBox - 1] = 0;
         long index = PortNumber(record.base.name) - view->first;
         if (index < 0 || index >= (long)view->last.size())
+            continue;
+        // A port closed and opened again is not the run's: its run record stays.
+        int ours = (record.runFlags & QUERY_RUN_IN) &&
+                   (!header.runStartClockMs || record.runStartClockMs == header.runStartClockMs);
+        if (view->facts.gone[index] >= 0 || (view->seen[index] && !ours))
             continue;
         view->last[index] = record;
         view->seen[index] = 1;

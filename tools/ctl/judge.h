@@ -14,7 +14,12 @@
 // STALL_CHARACTERS character times and a poll period at slow rates.
 #define STALL_LIMIT_MS 3000
 #define STALL_CHARACTERS 100
-#define MODEM_STATUS_BOX "GetCommModemStatus Error:"
+// The box of a driver that cannot read the modem inputs at all (a
+// pseudo-terminal): a note, not a failure.
+#define MODEM_STATUS_NOTE_BOX "GetCommModemStatus Error:50"
+// With no pattern error, only the start of the first line and the line
+// synchronised on go unchecked: two of the longest lines.
+#define UNSYNCED_ALLOWANCE 96
 // The settle allows twice the time of what is queued and two patterns more.
 #define SETTLE_PATTERN_BYTES 1155
 #define SETTLE_MARGIN_MS 2000

@@ -79,7 +79,7 @@ static int ParseOpenRequest(int argc, char** argv, OpenRequest* request)
         return UsageError("the first port must be 1 to %d, not %ld", HIGHEST_PORT, request->first);
     if (request->count < 0)
         return UsageError("the quantity cannot be negative");
-    if (request->first + request->count - 1 > HIGHEST_PORT)
+    if (request->count > HIGHEST_PORT || request->first + request->count - 1 > HIGHEST_PORT)
         return UsageError("COM%ld to COM%ld: ports go up to COM%d", request->first,
                           request->first + request->count - 1, HIGHEST_PORT);
     for (int i = 2; i < argc; i++) {

@@ -183,30 +183,28 @@ static int WriteFileText(const std::string& path, const std::string& text)
     return fclose(file) == 0 && !failed;
 }
 
-static int WriteReport(const char* path, const std::string& text)
+// The last write of a run must land; the ones before it may warn and go on.
+static int WriteReport(const char* path, const std::string& text, int last)
 {
     if (!path)
         return EXIT_OK;
     std::string temporary = TemporaryPath(path);
     if (!WriteFileText(temporary, text))
         return Fail("could not write the report %s", temporary.c_str());
-    if (!MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING)) {
-        fprintf(stderr,
-                "tarnwickctl: could not replace %s (error %lu; open elsewhere?); it is "
-                "in %s\n",
-                path, GetLastError(), temporary.c_str());
+    if (MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING))
         return EXIT_OK;
-    }
-    return EXIT_OK;
+    fprintf(stderr, "tarnwickctl: could not replace %s (error %lu; open elsewhere?); it is in %s\n",
+            path, GetLastError(), temporary.c_str());
+    return last ? EXIT_FAILED : EXIT_OK;
 }
 
-int WriteReports(const BurninResult& result)
+int WriteReports(const BurninResult& result, int last)
 {
     const BurninRequest& request = *result.request;
-    int status = WriteReport(request.report, CsvReport(result));
-    if (WriteReport(request.junit, JunitReport(result)) != EXIT_OK)
+    int status = WriteReport(request.report, CsvReport(result), last);
+    if (WriteReport(request.junit, JunitReport(result), last) != EXIT_OK)
         status = EXIT_FAILED;
-    if (WriteReport(request.errors, ErrorsReport(result)) != EXIT_OK)
+    if (WriteReport(request.errors, ErrorsReport(result), last) != EXIT_OK)
         status = EXIT_FAILED;
     return status;
 }
