@@ -1,5 +1,6 @@
 // Every way a port window gets painted ends with the pixels of a full repaint;
 // at 144 DPI the text rows keep apart.
+#include "app/poll.h"
 #include "port/screen_text.h"
 #include "tests/support.h"
 #include "view/paint.h"
@@ -153,6 +154,141 @@ INSTANTIATE_TEST_SUITE_P(
                     PathCase{"Minimised", 400, Nowhere, true, 1300}),
     [](const testing::TestParamInfo<PathCase>& info) { return std::string(info.param.name); });
 
+// What the rows of a window `width` x `height` must show: the ring drawn
+// apart, as a full repaint draws it, with the program's row drawing.
+static std::vector<DWORD> RingImage(PortRecord* port, int width, int height)
+{
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC memory = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
+    HFONT font = CreateRowFont();
+    BeginTextRows(memory, font);
+    int rows = height / TEXT_ROW_HEIGHT - 1;
+    std::vector<const char*> texts;
+    for (int age = rows - 1; age >= 0; age--)
+        texts.push_back(
+            age < SCREEN_LINES
+                ? port->lines[(port->currentLine - age + SCREEN_LINES) % SCREEN_LINES].text
+                : "");
+    DrawTextRows(memory, 1, rows, texts.data(), nullptr, height, false);
+    GdiFlush();
+    std::vector<DWORD> pixels((DWORD*)bits + RowTop(1) * width, (DWORD*)bits + height * width);
+    for (DWORD& p : pixels)
+        p = RGB(GetBValue(p), GetGValue(p), GetRValue(p)) & 0xFFFFFF; // as COLORREF
+    SelectObject(memory, GetStockObject(SYSTEM_FONT));
+    if (font)
+        DeleteObject(font);
+    SelectObject(memory, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    return pixels;
+}
+
+class Pacing : public FrameTest
+{
+  protected:
+    PortRecord* port = nullptr;
+    HWND window = nullptr;
+    int sentLines = 0;
+
+    void SetUp() override
+    {
+        FrameTest::SetUp();
+        port = OpenWindow(1);
+        ASSERT_TRUE(port);
+        window = port->window;
+        MoveWindow(window, 0, 0, 640, 260, TRUE);
+        PumpMessages();
+    }
+    void Send(int number, int lines)
+    {
+        for (int i = 0; i < lines; i++, sentLines++) {
+            std::string line = "\r\nline " + std::to_string(sentLines) + " jumpy gypsy quails";
+            Sim::PeerSend(number, line.data(), (DWORD)line.size());
+        }
+    }
+    std::vector<DWORD> TextArea(HWND w)
+    {
+        RECT client;
+        GetClientRect(w, &client);
+        return Capture(w, 0, RowTop(1), client.right, client.bottom);
+    }
+    bool ShowsRing(PortRecord* p)
+    {
+        RECT client;
+        GetClientRect(p->window, &client);
+        return TextArea(p->window) == RingImage(p, client.right, client.bottom);
+    }
+};
+
+TEST_F(Pacing, StreamingRowsArePaintedOncePerPeriodLampsAtEveryPollAndTheEndWithinAPeriod)
+{
+    std::vector<DWORD> shown = TextArea(window);
+    ULONGLONG paintedAt = 0;
+    int paints = 0, ticks = 30;
+    for (int tick = 1; tick <= ticks; tick++) {
+        Send(1, 3);
+        Sim::SetPeerSignals(1, tick % 2 ? MS_CTS_ON : 0);
+        Ticks(1, POLL_PERIOD_MS);
+        EXPECT_EQ(tick % 2 ? LIT_SIGNAL_COLOUR : DARK_LAMP_COLOUR,
+                  PixelAt(window, SignalLampX[0] + 1, 14))
+            << "CTS at tick " << tick;
+        std::vector<DWORD> now = TextArea(window);
+        if (now == shown)
+            continue;
+        if (paints++)
+            EXPECT_GE(Sim::Now() - paintedAt, PaintPeriodMs) << "rows painted again at " << tick;
+        EXPECT_TRUE(ShowsRing(port)) << "tick " << tick;
+        paintedAt = Sim::Now();
+        shown = now;
+    }
+    EXPECT_GE(paints, ticks * POLL_PERIOD_MS / (PaintPeriodMs + POLL_PERIOD_MS));
+    ULONGLONG stopped = Sim::Now();
+    while (!ShowsRing(port) && Sim::Now() - stopped < 1000)
+        Ticks(1, POLL_PERIOD_MS);
+    EXPECT_LE(Sim::Now() - stopped, PaintPeriodMs) << "the last lines came that late";
+}
+
+TEST_F(Pacing, FirstPaintPaintHandlerClearScreenAndShowCrLfAreNotPaced)
+{
+    // Within a period of the first window's paint, and before the system
+    // asks for the new window's.
+    PortRecord* fresh = OpenWindow(2);
+    MoveWindow(fresh->window, 0, 0, 640, 260, FALSE);
+    Send(2, 3);
+    Ticks(1, POLL_PERIOD_MS);
+    EXPECT_TRUE(ShowsRing(fresh)) << "a new window's first paint";
+    SendMessageA(MdiClient, WM_MDIDESTROY, (WPARAM)fresh->window, 0);
+    PumpMessages();
+    const struct {
+        const char* name;
+        std::function<void(HWND)> act;
+    } cases[] = {
+        {"WM_PAINT",
+         [](HWND w) {
+             InvalidateRect(w, nullptr, TRUE);
+             UpdateWindow(w);
+         }},
+        {"Clear Screen", [](HWND w) { Command(CMD_CLEAR_SCREEN, w); }},
+        {"Show CR/LF", [](HWND) { Command(CMD_SHOW_CRLF); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sim::Advance(PaintPeriodMs);
+        Send(1, 3);
+        Ticks(1, POLL_PERIOD_MS);
+        ASSERT_TRUE(ShowsRing(port));
+        Send(1, 3);
+        Ticks(1, POLL_PERIOD_MS);
+        ASSERT_FALSE(ShowsRing(port)) << "the rows wait for the period";
+        c.act(window);
+        EXPECT_TRUE(ShowsRing(port));
+    }
+}
+
 // Every painting case again in a child process that sees 144 DPI (a
 // process reads the DPI when it starts), where the rows also keep apart.
 TEST(HighDpi, PaintingAt144Dpi)
@@ -189,7 +325,8 @@ TEST(HighDpi, PaintingAt144Dpi)
     RegSetValueExA(desktop, "LogPixels", 0, REG_DWORD, (const BYTE*)&wanted, sizeof wanted);
     char self[MAX_PATH], command[MAX_PATH + 64];
     GetModuleFileNameA(nullptr, self, sizeof self);
-    snprintf(command, sizeof command, "\"%s\" --gtest_filter=HighDpi.*:Windows/PaintPaths.*", self);
+    snprintf(command, sizeof command,
+             "\"%s\" --gtest_filter=HighDpi.*:Windows/PaintPaths.*:Pacing.*", self);
     STARTUPINFOA start = {sizeof start, nullptr, nullptr, nullptr, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                           nullptr,      nullptr, nullptr, nullptr};
     PROCESS_INFORMATION child = {};

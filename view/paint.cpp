@@ -1,5 +1,6 @@
 #include "view/paint.h"
 
+#include "port/device.h"
 #include "port/port_record.h"
 #include "view/text_rows.h"
 
@@ -19,6 +20,8 @@ int HoldLampWidth[LAMP_COUNT];
 static const unsigned short SignalLampBits[LAMP_COUNT] = {
     SIGNAL_CTS, SIGNAL_DSR, SIGNAL_CD, SIGNAL_RI, SIGNAL_RTS, SIGNAL_DTR, SIGNAL_LOOP};
 static const int SignalLampIsOutput[LAMP_COUNT] = {0, 0, 0, 0, 1, 1, 1};
+
+DWORD PaintPeriodMs = PAINT_PERIOD_MS;
 
 // The lamp labels' and text rows' font (CreateRowFont), made once; it lives
 // as long as the program.
@@ -517,6 +520,12 @@ static void MarkLampsPainted(PortRecord* port)
     port->paintedStatus.outQueue = port->lineStatus.cbOutQue;
 }
 
+static void NoteRowsPainted(PortRecord* port)
+{
+    port->rowsPaintedAt = Device.GetTickCount64();
+    port->rowsPaintedOnce = 1;
+}
+
 // Nothing of the window can be seen (covered or minimised): it is marked
 // painted, since showing it again makes the system ask for a full repaint.
 static void PassOverHiddenWindow(PortRecord* port, int rows)
@@ -528,6 +537,7 @@ static void PassOverHiddenWindow(PortRecord* port, int rows)
         if (line)
             line->dirty = 0;
     }
+    NoteRowsPainted(port);
 }
 
 // The text rows a window of `port`'s size has, 0 when it is too small to be
@@ -541,6 +551,13 @@ static int TextRowCount(PortRecord* port)
     return rows < 1 ? 0 : rows;
 }
 
+static bool LampsChanged(PortRecord* port)
+{
+    return port->inputSignals != port->paintedInputSignals ||
+           port->outputSignals != port->paintedOutputSignals ||
+           HoldFlags(port->lineStatus) != port->paintedStatus.holdFlags;
+}
+
 static void PaintLampRows(HDC surface, PortRecord* port, int forced)
 {
     if (forced || port->inputSignals != port->paintedInputSignals ||
@@ -550,11 +567,31 @@ static void PaintLampRows(HDC surface, PortRecord* port, int forced)
         PaintHoldRow(surface, port);
 }
 
+// Paints the lamps that changed, and no text row.
+static void RedrawLamps(PortRecord* port)
+{
+    if (!TextRowCount(port))
+        return;
+    HDC surface = GetDC(port->window);
+    RECT box;
+    if (GetClipBox(surface, &box) == NULLREGION) {
+        MarkLampsPainted(port);
+    } else {
+        if (RowFont)
+            SelectObject(surface, RowFont);
+        PaintLampRows(surface, port, 0);
+    }
+    ReleaseDC(port->window, surface);
+}
+
 void RedrawPort(PortRecord* port, int forced)
 {
     int rows = TextRowCount(port);
     if (!rows)
         return;
+    // What a window shows before its first paint is not its own.
+    if (!port->rowsPaintedOnce)
+        forced = 1;
     HDC surface = GetDC(port->window);
     SeenRows* seen = SeenRowsOf(port->window);
     Visible visible;
@@ -590,9 +627,36 @@ void RedrawPort(PortRecord* port, int forced)
         bool compared = !forced && textForced && rows <= TEXT_ROWS_COMPARED &&
                         FindUnchangedRows(surface, visible, port, rows, seen, unchanged);
         PaintTextRows(surface, visible, port, rows, textForced, compared ? unchanged : nullptr);
+        textPainted = true;
     }
+    if (textPainted)
+        NoteRowsPainted(port);
     RememberSeenRows(seen, port, rows);
     ReleaseDC(port->window, surface);
+}
+
+static bool TextRowsPending(PortRecord* port)
+{
+    int rows = TextRowCount(port);
+    return rows && (port->paintedLine != port->currentLine || CountDirtyRows(port, rows) > 0);
+}
+
+int PaintPolledPort(PortRecord* port, ULONGLONG now)
+{
+    if (port->rowsPaintedOnce && now - port->rowsPaintedAt < PaintPeriodMs &&
+        TextRowsPending(port)) {
+        if (LampsChanged(port))
+            RedrawLamps(port);
+        return 0;
+    }
+    RedrawPort(port, 0);
+    return 1;
+}
+
+void PaintPortNow(PortRecord* port)
+{
+    RedrawPort(port, 0);
+    port->windowDirty = 0;
 }
 
 void ClearScreen(PortRecord* port)
