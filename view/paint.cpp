@@ -520,15 +520,15 @@ static void MarkLampsPainted(PortRecord* port)
     port->paintedStatus.outQueue = port->lineStatus.cbOutQue;
 }
 
-static void NoteRowsPainted(PortRecord* port)
+static void NoteRowsPainted(PortRecord* port, ULONGLONG now)
 {
-    port->rowsPaintedAt = Device.GetTickCount64();
+    port->rowsPaintedAt = now;
     port->rowsPaintedOnce = 1;
 }
 
 // Nothing of the window can be seen (covered or minimised): it is marked
 // painted, since showing it again makes the system ask for a full repaint.
-static void PassOverHiddenWindow(PortRecord* port, int rows)
+static void PassOverHiddenWindow(PortRecord* port, int rows, ULONGLONG now)
 {
     MarkLampsPainted(port);
     port->paintedLine = port->currentLine;
@@ -537,7 +537,7 @@ static void PassOverHiddenWindow(PortRecord* port, int rows)
         if (line)
             line->dirty = 0;
     }
-    NoteRowsPainted(port);
+    NoteRowsPainted(port, now);
 }
 
 // The text rows a window of `port`'s size has, 0 when it is too small to be
@@ -584,7 +584,8 @@ static void RedrawLamps(PortRecord* port)
     ReleaseDC(port->window, surface);
 }
 
-void RedrawPort(PortRecord* port, int forced)
+// RedrawPort at time `now` of the engine's clock.
+static void RedrawPortAt(PortRecord* port, int forced, ULONGLONG now)
 {
     int rows = TextRowCount(port);
     if (!rows)
@@ -597,7 +598,7 @@ void RedrawPort(PortRecord* port, int forced)
     Visible visible;
     visible.kind = GetClipBox(surface, &visible.box);
     if (visible.kind == NULLREGION) {
-        PassOverHiddenWindow(port, rows);
+        PassOverHiddenWindow(port, rows, now);
         RememberSeenRows(seen, port, rows);
         ReleaseDC(port->window, surface);
         return;
@@ -630,9 +631,14 @@ void RedrawPort(PortRecord* port, int forced)
         textPainted = true;
     }
     if (textPainted)
-        NoteRowsPainted(port);
+        NoteRowsPainted(port, now);
     RememberSeenRows(seen, port, rows);
     ReleaseDC(port->window, surface);
+}
+
+void RedrawPort(PortRecord* port, int forced)
+{
+    RedrawPortAt(port, forced, Device.GetTickCount64());
 }
 
 static bool TextRowsPending(PortRecord* port)
@@ -641,6 +647,8 @@ static bool TextRowsPending(PortRecord* port)
     return rows && (port->paintedLine != port->currentLine || CountDirtyRows(port, rows) > 0);
 }
 
+// `now` is when the poll began: periods are counted from poll to poll, not
+// from how far into its walk over the ports a poll reached the window.
 int PaintPolledPort(PortRecord* port, ULONGLONG now)
 {
     if (port->rowsPaintedOnce && now - port->rowsPaintedAt < PaintPeriodMs &&
@@ -649,7 +657,7 @@ int PaintPolledPort(PortRecord* port, ULONGLONG now)
             RedrawLamps(port);
         return 0;
     }
-    RedrawPort(port, 0);
+    RedrawPortAt(port, 0, now);
     return 1;
 }
 
