@@ -20,7 +20,7 @@ void RedrawPort(PortRecord* port, int forced);
 // many ms of the engine's clock, as terminals draw the screen at a display
 // rate rather than at every read: lines that arrive between two paints cost
 // one paint. Lamps are painted at every poll.
-#define PAINT_PERIOD_MS 40
+#define PAINT_PERIOD_MS 50
 // PAINT_PERIOD_MS; the benchmark sets it to compare periods.
 extern DWORD PaintPeriodMs;
 // The poll's painting of a dirty window at time `now`: the lamps that
