@@ -57,7 +57,7 @@ wine_session_start "$prefix" >/dev/null 2>&1
 # the program's: the Xvfb of this display, the wineserver of this prefix.
 export BENCH_XSERVER_PID="${TARNWICK_XVFB_PID:-$(pgrep -a -x Xvfb | awk -v d="$DISPLAY" '$0 ~ " " d "( |$)" { print $1; exit }')}"
 for pid in $(pgrep -x "wineserver(64)?"); do
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix"; then
+    if tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$prefix"; then
         export BENCH_WINESERVER_PID="$pid"
     fi
 done
