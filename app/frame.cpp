@@ -7,6 +7,7 @@
 #include "common/state.h"
 #include "dialogs/dialogs.h"
 #include "port/capture.h"
+#include "port/port_record.h"
 #include "view/paint.h"
 #include "view/port_window.h"
 
@@ -171,6 +172,8 @@ static LRESULT DispatchFrameCommand(HWND window, WPARAM wParam, LPARAM lParam)
     case CMD_SHOW_CRLF:
         ShowCrLf = !ShowCrLf;
         CheckMenuCommand(CMD_SHOW_CRLF, ShowCrLf);
+        for (PortRecord* port = PortListHead; port; port = port->next)
+            PaintPortNow(port);
         return 0;
     case CMD_TILE:
         SendMessageA(MdiClient, WM_MDITILE, 0, 0);

@@ -161,10 +161,8 @@ void PollAllPorts()
         if (port->paintedInputSignals != port->inputSignals ||
             port->paintedOutputSignals != port->outputSignals)
             port->windowDirty = 1;
-        if (port->windowDirty) {
-            RedrawPort(port, 0);
+        if (port->windowDirty && PaintPolledPort(port, LastPollTime))
             port->windowDirty = 0;
-        }
         port = port->next;
     }
     PollRunning = 0;

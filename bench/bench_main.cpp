@@ -2,7 +2,8 @@
 // and the poll cycle, on the simulated adapter and on Wine's serial path.
 //   tarnwick-bench.exe [--quick]
 //   [--only append|pattern|paint|poll|idle|realtime|capture|serial]
-//   [--serial COMn BYTES]
+//   [--pace MS] [--serial COMn BYTES]
+// --pace paints text rows at most once per MS ms instead of PAINT_PERIOD_MS.
 #include "bench/bench.h"
 #include "view/paint.h"
 
@@ -26,13 +27,16 @@ int main(int argc, char** argv)
             quick = true;
         } else if (strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
             only = argv[++i];
+        } else if (strcmp(argv[i], "--pace") == 0 && i + 1 < argc) {
+            PaintPeriodMs = (DWORD)strtoul(argv[++i], nullptr, 10);
         } else if (strcmp(argv[i], "--serial") == 0 && i + 2 < argc) {
             serialPort = argv[i + 1];
             serialBytes = strtoull(argv[i + 2], nullptr, 10);
             i += 2;
         } else {
             fprintf(stderr,
-                    "usage: tarnwick-bench.exe [--quick] [--only SECTION] [--serial COMn BYTES]\n");
+                    "usage: tarnwick-bench.exe [--quick] [--only SECTION] [--pace MS] [--serial "
+                    "COMn BYTES]\n");
             return 2;
         }
     }
@@ -40,6 +44,7 @@ int main(int argc, char** argv)
     InstallBoxCounter();
     LayoutLampRows();
     RegisterBenchWindowClass();
+    printf("painting paced at %lu ms\n", (unsigned long)PaintPeriodMs);
     printf(
         "Tarnwick benchmark%s\n"
         "MB = 10^6 bytes. CPU = GetProcessTimes user + kernel of this process (Wine counts it\n"

@@ -13,9 +13,10 @@ PortRecord::PortRecord()
     : window(nullptr), next(nullptr), device(nullptr), testInProgress(0), loopbackCapable(0),
       signalLampCount(6), inputSignals(0), outputSignals(SIGNAL_DTR | SIGNAL_RTS),
       paintedInputSignals(255), paintedOutputSignals(255), windowDirty(0), paintedLine(0),
-      currentLine(0), currentColumn(0), clientWidth(0), clientHeight(0), createdTicks(0), mouseX(0),
-      mouseY(0), writePending(0), pendingWrite(nullptr), abandoned(nullptr), keptRead(nullptr),
-      keptWrite(nullptr), failingSites(0), capture(nullptr), run(), lastBoxClock(0)
+      rowsPaintedAt(0), rowsPaintedOnce(0), currentLine(0), currentColumn(0), clientWidth(0),
+      clientHeight(0), createdTicks(0), mouseX(0), mouseY(0), writePending(0),
+      pendingWrite(nullptr), abandoned(nullptr), keptRead(nullptr), keptWrite(nullptr),
+      failingSites(0), capture(nullptr), run(), lastBoxClock(0)
 {
     name[0] = 0;
     receiveBuffer[0] = 0;

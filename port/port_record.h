@@ -75,6 +75,10 @@ class PortRecord
     ScreenLine lines[SCREEN_LINES];
     int windowDirty;
     int paintedLine;
+    // When the text rows were last painted, on the engine's clock, and
+    // whether they ever were.
+    ULONGLONG rowsPaintedAt;
+    int rowsPaintedOnce;
     int currentLine;
     int currentColumn;
     int clientWidth;

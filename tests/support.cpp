@@ -42,6 +42,16 @@ int main(int argc, char** argv)
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     testing::InitGoogleTest(&argc, argv);
+    // A test that started this program at another DPI restores the setting
+    // once the DPI is read.
+    HANDLE dpiRead = OpenEventA(EVENT_MODIFY_STATE, FALSE, "TarnwickDpiChild");
+    if (dpiRead) {
+        HDC screen = GetDC(nullptr);
+        GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+        SetEvent(dpiRead);
+        CloseHandle(dpiRead);
+    }
     return RUN_ALL_TESTS();
 }
 

@@ -577,6 +577,7 @@ TEST_F(Poll, LampsRepaintOnlyOnChangeAndEvenWhileThePortIsUnderTest)
     EXPECT_TRUE(LampLit(window, 1));
     EXPECT_FALSE(LampLit(window, 0));
     Sim::PeerSend(6, "HELLO", 5);
+    Sim::Advance(PaintPeriodMs); // the rows were painted at this time
     PollAllPorts();
     EXPECT_EQ(0, p->lines[0].dirty);
     EXPECT_FALSE(AllOf(window, RGB(255, 255, 255), 10, 14 * 6 + 4, 100, 14 * 7));

@@ -258,7 +258,7 @@ TEST_F(Paint, TextRows)
     EXPECT_FALSE(AllOf(port.window, White, 10, RowTop(3), 200, RowTop(4)));
     for (const ScreenLine& l : port.lines)
         EXPECT_EQ(0, l.dirty);
-    EXPECT_TRUE(AllOf(port.window, Unpainted, 0, 18, 10, 14 * 38));
+    EXPECT_TRUE(AllOf(port.window, GetSysColor(COLOR_WINDOW), 0, 18, 10, 14 * 38)); // the margin
     ClearScreen(&port);
     EXPECT_EQ(0, port.currentLine + port.currentColumn);
     EXPECT_TRUE(AllOf(port.window, White, 10, 18, 640, 14 * 38));

@@ -14,3 +14,5 @@ wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /t REG_SZ /d '' /f
 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f
 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1280x1024 /f
 wineserver -w
+. "$(dirname "$0")/wine-session.sh"
+wine_link_fonts "$prefix"

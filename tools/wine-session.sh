@@ -3,6 +3,18 @@
 # for the whole session so each Wine process starts in a fraction of a second.
 # Call wine_session_start PREFIX, and wine_session_stop at the end.
 
+# Wine's own fonts (Debian's fonts-wine: Marlett draws the caption buttons,
+# and the System font) linked into the prefix's Fonts folder: this Wine looks
+# for them there, not in /usr/share/wine/fonts.
+wine_link_fonts() {
+    [ -d "$1/drive_c/windows/Fonts" ] || return 0
+    for font in /usr/share/wine/fonts/*; do
+        if [ -e "$font" ] && [ ! -e "$1/drive_c/windows/Fonts/${font##*/}" ]; then
+            ln -s "$font" "$1/drive_c/windows/Fonts/" || true
+        fi
+    done
+}
+
 wine_session_start() {
     export WINEPREFIX="$1"
     export WINEDEBUG=-all
@@ -22,6 +34,7 @@ wine_session_start() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         "$(dirname "$0")/wine-prefix.sh" "$WINEPREFIX" >/dev/null 2>&1
     fi
+    wine_link_fonts "$WINEPREFIX"
     wineserver -p
     # Start the desktop process now, outside any pipe a test runner watches.
     wine cmd /c exit >/dev/null 2>&1 </dev/null || true

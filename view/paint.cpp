@@ -1,7 +1,9 @@
 #include "view/paint.h"
 
 #include "port/capture.h"
+#include "port/device.h"
 #include "port/port_record.h"
+#include "view/text_rows.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -20,33 +22,18 @@ static const unsigned short SignalLampBits[LAMP_COUNT] = {
     SIGNAL_CTS, SIGNAL_DSR, SIGNAL_CD, SIGNAL_RI, SIGNAL_RTS, SIGNAL_DTR, SIGNAL_LOOP};
 static const int SignalLampIsOutput[LAMP_COUNT] = {0, 0, 0, 0, 1, 1, 1};
 
-// The font of the lamp labels and text rows: the screen's default font at
-// 96 DPI, whose rows fit the fixed 14-pixel pitch and whose labels fit the
-// lamps. Windows scales a program that does not declare itself DPI-aware and
-// reports 96 DPI to it; Wine does neither and hands out a default font grown
-// with the screen's DPI, so there the 96-DPI size is asked for. Null at 96
-// DPI, where the surface's own default font is used. It lives as long as
-// the program.
-static HFONT RowFont = nullptr;
+DWORD PaintPeriodMs = PAINT_PERIOD_MS;
 
-static void ChooseRowFont()
-{
-    HDC screen = GetDC(nullptr);
-    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen)
-        ReleaseDC(nullptr, screen);
-    LOGFONTA font;
-    if (dpi == 96 || dpi <= 0 || RowFont ||
-        !GetObjectA(GetStockObject(SYSTEM_FONT), sizeof font, &font))
-        return;
-    // Only the height grows with the DPI; the width stays as asked.
-    font.lfHeight = MulDiv(font.lfHeight, 96, dpi);
-    RowFont = CreateFontIndirectA(&font);
-}
+// The lamp labels' and text rows' font (CreateRowFont), made once; it lives
+// as long as the program.
+static HFONT RowFont = nullptr;
+static bool RowFontChosen = false;
 
 void LayoutLampRows()
 {
-    ChooseRowFont();
+    if (!RowFontChosen)
+        RowFont = CreateRowFont();
+    RowFontChosen = true;
     LayoutLampRow(SignalRowLabels, 1, SignalLampX, SignalLampWidth);
     LayoutLampRow(HoldRowLabels, 0, HoldLampX, HoldLampWidth);
 }
@@ -154,17 +141,6 @@ static void PaintHoldRow(HDC surface, PortRecord* port)
     port->paintedStatus.outQueue = port->lineStatus.cbOutQue;
 }
 
-static int RowTop(int row)
-{
-    return TEXT_ROW_HEIGHT * row + TEXT_ROW_DROP;
-}
-
-static RECT RowBand(int row)
-{
-    RECT band = {TEXT_LEFT, RowTop(row), TEXT_RIGHT, RowTop(row) + TEXT_ROW_HEIGHT};
-    return band;
-}
-
 // The surface's clip box, asked for once per repaint: with many ports each
 // call's overhead counts.
 struct Visible {
@@ -204,12 +180,9 @@ static RowSurface BeginRows(HDC surface, const Visible& visible)
     rows.dc = surface;
     rows.shown = visible.kind;
     rows.visibleRight = visible.box.right;
-    SetBkMode(surface, TRANSPARENT);
-    SetTextColor(surface, RGB(0, 0, 0));
+    BeginTextRows(surface, nullptr); // the row font is already selected
     if (rows.shown != ERROR && rows.shown != NULLREGION && !LoadCharWidths(surface))
         rows.shown = ERROR; // write whole rows and let the system clip them
-    SelectObject(surface, GetStockObject(WHITE_PEN));
-    SelectObject(surface, GetStockObject(WHITE_BRUSH));
     return rows;
 }
 
@@ -228,21 +201,23 @@ static int ShownLength(const char* text, int length, int right)
     return length;
 }
 
-// Writes a row's text; with `band`, only the part inside it.
-static void DrawRowText(const RowSurface& surface, int row, const char* text, const RECT* band)
+// How many characters of a row's text are worth writing.
+static int WrittenLength(const RowSurface& surface, const char* text)
 {
     int length = text ? (int)strlen(text) : 0;
     if (length == 0 || surface.shown == NULLREGION)
-        return;
-    if (surface.shown != ERROR) {
-        if (surface.visibleRight <= TEXT_LEFT)
-            return;
-        length = ShownLength(text, length, surface.visibleRight);
-    }
-    if (band)
-        ExtTextOutA(surface.dc, TEXT_LEFT, RowTop(row), ETO_CLIPPED, band, text, length, nullptr);
-    else
-        TextOutA(surface.dc, TEXT_LEFT, RowTop(row), text, length);
+        return 0;
+    if (surface.shown == ERROR)
+        return length;
+    if (surface.visibleRight <= TEXT_LEFT)
+        return 0;
+    return ShownLength(text, length, surface.visibleRight);
+}
+
+// Writes a row's text; with `band`, only the part inside it.
+static void DrawRowText(const RowSurface& surface, int row, const char* text, const RECT* band)
+{
+    WriteRowText(surface.dc, row, text, WrittenLength(surface, text), band);
 }
 
 static int PreviousLine(int line, int steps)
@@ -260,27 +235,33 @@ static ScreenLine* RowLine(PortRecord* port, int rows, int row)
     return &port->lines[PreviousLine(port->currentLine, age)];
 }
 
-// Paints rows `top` to `bottom` as white bands with their text. All bands
-// are filled before any text is written: a row's text reaches into the top
-// of the row below, which must not be wiped afterwards. The bottom row of
-// the window wipes down to the client's bottom edge, where its own text
-// spills and nothing else would clear it. With `ownBandOnly` the run's last
-// row writes only inside its band: the row below keeps its pixels.
+// Paints rows `top` to `bottom` as a full repaint does (DrawTextRows). The
+// bottom row of the window wipes down to the client's bottom edge, where its
+// own text spills and nothing else would clear it. With `ownBandOnly` the
+// run's last row writes only inside its band: the row below keeps its pixels.
 static void PaintRowRun(const RowSurface& surface, PortRecord* port, int rows, int top, int bottom,
                         bool ownBandOnly)
 {
     int fillBottom = RowTop(bottom) + TEXT_ROW_HEIGHT;
     if (bottom == rows && port->clientHeight > fillBottom)
         fillBottom = port->clientHeight;
-    Rectangle(surface.dc, TEXT_LEFT, RowTop(top), TEXT_RIGHT, fillBottom);
-    for (int row = bottom; row >= top; row--) {
-        ScreenLine* line = RowLine(port, rows, row);
-        if (!line)
-            continue;
-        line->dirty = 0;
-        RECT band = RowBand(row);
-        DrawRowText(surface, row, line->text, row == bottom && ownBandOnly ? &band : nullptr);
+    int first = rows - SCREEN_LINES + 1 > top ? rows - SCREEN_LINES + 1 : top;
+    if (first > bottom) {
+        FillRowBands(surface.dc, top, fillBottom);
+        return;
     }
+    if (first > top) // rows above the 35th, blank
+        FillRowBands(surface.dc, top, RowTop(first));
+    const char* texts[SCREEN_LINES];
+    int lengths[SCREEN_LINES];
+    int count = bottom - first + 1;
+    for (int i = 0; i < count; i++) {
+        ScreenLine* line = RowLine(port, rows, first + i);
+        line->dirty = 0;
+        texts[i] = line->text;
+        lengths[i] = WrittenLength(surface, line->text);
+    }
+    DrawTextRows(surface.dc, first, count, texts, lengths, fillBottom, ownBandOnly);
 }
 
 // What the text rows of a window show as far as they can be seen: the text a
@@ -419,6 +400,7 @@ static bool FindUnchangedRows(HDC surface, const Visible& visible, PortRecord* p
 
 // Paints the rows whose line is dirty, or all with `forced`; when the rows
 // were compared (`unchanged`, by row, not null), exactly the rows that changed.
+// Without the ring moving only the bottom row's line changes.
 static void PaintTextRows(HDC surface, const Visible& visible, PortRecord* port, int rows,
                           int forced, const bool* unchanged)
 {
@@ -440,8 +422,8 @@ static void PaintTextRows(HDC surface, const Visible& visible, PortRecord* port,
             int top = row + 1;
             // An unchanged row below keeps its pixels; the unchanged row above
             // reaches into the run's top band.
-            PaintRowRun(rowSurface, port, rows, top, runBottom, unchanged && runBottom < rows);
-            if (unchanged && row >= 1) {
+            PaintRowRun(rowSurface, port, rows, top, runBottom, runBottom < rows);
+            if (row >= 1) {
                 RECT band = RowBand(top);
                 ScreenLine* line = RowLine(port, rows, row);
                 DrawRowText(rowSurface, row, line ? line->text : nullptr, &band);
@@ -457,7 +439,7 @@ static void PaintTextRows(HDC surface, const Visible& visible, PortRecord* port,
 // moved.
 static bool ScrollRingRows(HDC surface, int first, int rows, int shift, unsigned char* repaint)
 {
-    RECT ring = {TEXT_LEFT, RowTop(first), TEXT_RIGHT, RowTop(rows) + TEXT_ROW_HEIGHT};
+    RECT ring = {0, RowTop(first), TEXT_RIGHT, RowTop(rows) + TEXT_ROW_HEIGHT};
     HRGN uncopied = CreateRectRgn(0, 0, 0, 0);
     if (!uncopied)
         return false;
@@ -530,50 +512,101 @@ static int CountDirtyRows(PortRecord* port, int rows)
     return count;
 }
 
-// Nothing of the window can be seen (covered or minimised): it is marked
-// painted, since showing it again makes the system ask for a full repaint.
-static void PassOverHiddenWindow(PortRecord* port, int rows)
+static void MarkLampsPainted(PortRecord* port)
 {
     port->paintedInputSignals = port->inputSignals;
     port->paintedOutputSignals = port->outputSignals;
     port->paintedStatus.holdFlags = HoldFlags(port->lineStatus);
     port->paintedStatus.inQueue = port->lineStatus.cbInQue;
     port->paintedStatus.outQueue = port->lineStatus.cbOutQue;
+}
+
+static void NoteRowsPainted(PortRecord* port, ULONGLONG now)
+{
+    port->rowsPaintedAt = now;
+    port->rowsPaintedOnce = 1;
+}
+
+// Nothing of the window can be seen (covered or minimised): it is marked
+// painted, since showing it again makes the system ask for a full repaint.
+static void PassOverHiddenWindow(PortRecord* port, int rows, ULONGLONG now)
+{
+    MarkLampsPainted(port);
     port->paintedLine = port->currentLine;
     for (int row = 1; row <= rows; row++) {
         ScreenLine* line = RowLine(port, rows, row);
         if (line)
             line->dirty = 0;
     }
+    NoteRowsPainted(port, now);
 }
 
-void RedrawPort(PortRecord* port, int forced)
+// The text rows a window of `port`'s size has, 0 when it is too small to be
+// painted.
+static int TextRowCount(PortRecord* port)
 {
     // Without a window GetDC would hand out the whole screen.
-    if (!port || !port->window)
-        return;
-    if (port->clientHeight < TEXT_ROW_HEIGHT)
-        return;
+    if (!port || !port->window || port->clientHeight < TEXT_ROW_HEIGHT)
+        return 0;
     int rows = port->clientHeight / TEXT_ROW_HEIGHT - 1;
-    if (rows < 1)
+    return rows < 1 ? 0 : rows;
+}
+
+static bool LampsChanged(PortRecord* port)
+{
+    return port->inputSignals != port->paintedInputSignals ||
+           port->outputSignals != port->paintedOutputSignals ||
+           HoldFlags(port->lineStatus) != port->paintedStatus.holdFlags;
+}
+
+static void PaintLampRows(HDC surface, PortRecord* port, int forced)
+{
+    if (forced || port->inputSignals != port->paintedInputSignals ||
+        port->outputSignals != port->paintedOutputSignals)
+        PaintSignalRow(surface, port);
+    if (forced || HoldFlags(port->lineStatus) != port->paintedStatus.holdFlags)
+        PaintHoldRow(surface, port);
+}
+
+// Paints the lamps that changed, and no text row.
+static void RedrawLamps(PortRecord* port)
+{
+    if (!TextRowCount(port))
         return;
+    HDC surface = GetDC(port->window);
+    RECT box;
+    if (GetClipBox(surface, &box) == NULLREGION) {
+        MarkLampsPainted(port);
+    } else {
+        if (RowFont)
+            SelectObject(surface, RowFont);
+        PaintLampRows(surface, port, 0);
+    }
+    ReleaseDC(port->window, surface);
+}
+
+// RedrawPort at time `now` of the engine's clock.
+static void RedrawPortAt(PortRecord* port, int forced, ULONGLONG now)
+{
+    int rows = TextRowCount(port);
+    if (!rows)
+        return;
+    // What a window shows before its first paint is not its own.
+    if (!port->rowsPaintedOnce)
+        forced = 1;
     HDC surface = GetDC(port->window);
     SeenRows* seen = SeenRowsOf(port->window);
     Visible visible;
     visible.kind = GetClipBox(surface, &visible.box);
     if (visible.kind == NULLREGION) {
-        PassOverHiddenWindow(port, rows);
+        PassOverHiddenWindow(port, rows, now);
         RememberSeenRows(seen, port, rows);
         ReleaseDC(port->window, surface);
         return;
     }
     if (RowFont)
         SelectObject(surface, RowFont);
-    if (forced || port->inputSignals != port->paintedInputSignals ||
-        port->outputSignals != port->paintedOutputSignals)
-        PaintSignalRow(surface, port);
-    if (forced || HoldFlags(port->lineStatus) != port->paintedStatus.holdFlags)
-        PaintHoldRow(surface, port);
+    PaintLampRows(surface, port, forced);
     int textForced = forced;
     bool textPainted = false;
     if (port->paintedLine != port->currentLine) {
@@ -596,9 +629,43 @@ void RedrawPort(PortRecord* port, int forced)
         bool compared = !forced && textForced && rows <= TEXT_ROWS_COMPARED &&
                         FindUnchangedRows(surface, visible, port, rows, seen, unchanged);
         PaintTextRows(surface, visible, port, rows, textForced, compared ? unchanged : nullptr);
+        textPainted = true;
     }
+    if (textPainted)
+        NoteRowsPainted(port, now);
     RememberSeenRows(seen, port, rows);
     ReleaseDC(port->window, surface);
+}
+
+void RedrawPort(PortRecord* port, int forced)
+{
+    RedrawPortAt(port, forced, Device.GetTickCount64());
+}
+
+static bool TextRowsPending(PortRecord* port)
+{
+    int rows = TextRowCount(port);
+    return rows && (port->paintedLine != port->currentLine || CountDirtyRows(port, rows) > 0);
+}
+
+// `now` is when the poll began: periods are counted from poll to poll, not
+// from how far into its walk over the ports a poll reached the window.
+int PaintPolledPort(PortRecord* port, ULONGLONG now)
+{
+    if (port->rowsPaintedOnce && now - port->rowsPaintedAt < PaintPeriodMs &&
+        TextRowsPending(port)) {
+        if (LampsChanged(port))
+            RedrawLamps(port);
+        return 0;
+    }
+    RedrawPortAt(port, 0, now);
+    return 1;
+}
+
+void PaintPortNow(PortRecord* port)
+{
+    RedrawPort(port, 0);
+    port->windowDirty = 0;
 }
 
 void ClearScreen(PortRecord* port)

@@ -70,7 +70,7 @@ int PostRawMessage(HWND window, int argc, char** argv);
 // pixels.cpp
 int PrintLamps(HWND window);
 int PrintPixel(HWND window, int argc, char** argv);
-int CheckRow(HWND window, int argc, char** argv);
+int CheckRow(const Target& target, HWND window, int argc, char** argv);
 
 // query.cpp
 int PrintStatus(const Target& target, int argc, char** argv);

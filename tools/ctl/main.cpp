@@ -95,8 +95,10 @@ static const char UsageText[] =
     "  pixel X Y              print the colour (RRGGBB) at X,Y of the port window\n"
     "  check-row TEXT [ROW] [--dump PATH]\n"
     "                         compare painted text row ROW (default: the bottom\n"
-    "                         row) with TEXT drawn in the window's font; --dump\n"
-    "                         writes both as PATH-shown.ppm and PATH-expected.ppm\n"
+    "                         row), and the top of the row below, with TEXT as a\n"
+    "                         full repaint draws it beside the rows around it;\n"
+    "                         --dump writes both as PATH-shown.ppm and\n"
+    "                         PATH-expected.ppm\n"
     "\n"
     "Exit status: 0 on success, 1 on failure (no Tarnwick running, no such port\n"
     "window, no answer, a report that could not be written), 2 on a usage error,\n"
@@ -185,7 +187,7 @@ static int RunPortVerb(const Target& target, HWND chosen, const char* verb, int 
         return argc ? UsageError("lamps takes no arguments") : PrintLamps(window);
     if (strcmp(verb, "pixel") == 0)
         return PrintPixel(window, argc, argv);
-    return CheckRow(window, argc, argv);
+    return CheckRow(target, window, argc, argv);
 }
 
 static int IsPortVerb(const char* verb)

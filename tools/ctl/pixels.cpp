@@ -1,6 +1,8 @@
 // A port window's lamps and text rows, read back from the screen's pixels.
 #include "tools/ctl/ctl.h"
+#include "tools/ctl/query.h"
 #include "view/layout.h"
+#include "view/text_rows.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -130,41 +132,6 @@ int PrintPixel(HWND window, int argc, char** argv)
     return status;
 }
 
-// The port window paints each text row as a white band from x 10 with the
-// text on it in the default font; the same drawing in a memory bitmap gives
-// the exact pixels the row must show.
-static std::vector<DWORD> DrawExpectedRow(const std::string& text, int width)
-{
-    HDC screen = GetDC(nullptr);
-    Canvas canvas;
-    OpenCanvas(&canvas, screen, width, TEXT_ROW_HEIGHT);
-    HGDIOBJ oldFont = SelectObject(canvas.dc, GetStockObject(SYSTEM_FONT));
-    RECT band = {0, 0, width, TEXT_ROW_HEIGHT};
-    FillRect(canvas.dc, &band, (HBRUSH)GetStockObject(WHITE_BRUSH));
-    SetBkMode(canvas.dc, TRANSPARENT);
-    SetTextColor(canvas.dc, RGB(0, 0, 0));
-    TextOutA(canvas.dc, TEXT_LEFT, 0, text.data(), (int)text.size());
-    SelectObject(canvas.dc, oldFont);
-    std::vector<DWORD> pixels = CloseCanvas(&canvas);
-    ReleaseDC(nullptr, screen);
-    return pixels;
-}
-
-static int OverlapFromRowAbove()
-{
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HGDIOBJ oldFont = SelectObject(memory, GetStockObject(SYSTEM_FONT));
-    TEXTMETRICA metrics;
-    ZeroMemory(&metrics, sizeof metrics);
-    GetTextMetricsA(memory, &metrics);
-    SelectObject(memory, oldFont);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    int overlap = metrics.tmHeight - TEXT_ROW_HEIGHT;
-    return overlap < 0 ? 0 : (overlap > TEXT_ROW_HEIGHT / 2 ? TEXT_ROW_HEIGHT / 2 : overlap);
-}
-
 static void WriteImage(const std::string& path, const std::vector<DWORD>& pixels, int width,
                        int height)
 {
@@ -180,26 +147,76 @@ static void WriteImage(const std::string& path, const std::vector<DWORD>& pixels
     fclose(file);
 }
 
-// Rows are painted from the bottom up in a font taller than the row pitch, so
-// the row above may reach down into a band's top lines; those are skipped.
+// The lines the program shows in rows 1 to `rows`, from its screen (the
+// last of the 35 is the bottom row); rows above the 35th are blank.
+static int ShownLines(const Target& target, HWND window, int rows, std::vector<std::string>* shown)
+{
+    QueryReplyHeader2 header;
+    std::vector<char> lines;
+    int status = Query(target, QUERY_SCREEN, ReadWindowText(window).c_str(), &header, &lines);
+    if (status != EXIT_OK)
+        return status;
+    shown->assign(rows + 1, "");
+    int count = (int)header.head.count;
+    for (int row = rows; row >= 1 && rows - row < count; row--) {
+        const char* line = lines.data() + (count - 1 - (rows - row)) * QUERY_SCREEN_LINE_BYTES;
+        (*shown)[row] = std::string(line, strnlen(line, QUERY_SCREEN_LINE_BYTES));
+    }
+    return EXIT_OK;
+}
+
+// How far below its top a row's text reaches: the rows drawn in the row font.
+static int RowTextHeight(HFONT font)
+{
+    HDC memory = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(memory, font ? (HGDIOBJ)font : GetStockObject(SYSTEM_FONT));
+    TEXTMETRICA metrics;
+    ZeroMemory(&metrics, sizeof metrics);
+    GetTextMetricsA(memory, &metrics);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    return metrics.tmHeight > TEXT_ROW_HEIGHT ? metrics.tmHeight : TEXT_ROW_HEIGHT;
+}
+
+// What a full repaint shows from the top of `row` down to `bottom` (a y): the
+// row with `text` and the rows beside it, whose text reaches into it or into
+// which its text reaches, drawn as the program draws them.
+static std::vector<DWORD> DrawExpectedRows(HFONT font, const std::vector<std::string>& shown,
+                                           int rows, int row, const std::string& text, int width,
+                                           int bottom, int clientBottom)
+{
+    int first = row > 1 ? row - 1 : row, last = row < rows ? row + 1 : row;
+    std::vector<std::string> lines(shown.begin() + first, shown.begin() + last + 1);
+    lines[row - first] = text;
+    std::vector<const char*> texts;
+    for (const std::string& line : lines)
+        texts.push_back(line.c_str());
+    Canvas canvas;
+    OpenCanvas(&canvas, nullptr, width, bottom - RowTop(row));
+    SetViewportOrgEx(canvas.dc, 0, -RowTop(row), nullptr);
+    HGDIOBJ oldFont = SelectObject(canvas.dc, GetStockObject(SYSTEM_FONT));
+    BeginTextRows(canvas.dc, font);
+    int fillBottom = last == rows ? clientBottom : RowTop(last) + TEXT_ROW_HEIGHT;
+    DrawTextRows(canvas.dc, first, (int)texts.size(), texts.data(), nullptr, fillBottom, false);
+    SelectObject(canvas.dc, oldFont);
+    return CloseCanvas(&canvas);
+}
+
 static int CountDifferences(const std::vector<DWORD>& shown, const std::vector<DWORD>& expected,
-                            int width, int* first)
+                            int width, int* firstX, int* firstY)
 {
     int differ = 0;
-    *first = -1;
-    for (int y = OverlapFromRowAbove(); y < TEXT_ROW_HEIGHT; y++) {
-        for (int x = TEXT_LEFT; x < width; x++) {
-            if (shown[y * width + x] != expected[y * width + x]) {
-                if (*first < 0)
-                    *first = x;
-                differ++;
-            }
+    *firstX = *firstY = -1;
+    for (size_t i = 0; i < shown.size() && i < expected.size(); i++) {
+        if (shown[i] != expected[i] && differ++ == 0) {
+            *firstX = (int)(i % width);
+            *firstY = (int)(i / width);
         }
     }
     return differ;
 }
 
-int CheckRow(HWND window, int argc, char** argv)
+int CheckRow(const Target& target, HWND window, int argc, char** argv)
 {
     long row = -1;
     const char* dump = nullptr;
@@ -219,26 +236,39 @@ int CheckRow(HWND window, int argc, char** argv)
     if (row < 1 || row > rows)
         return Fail("row %ld is not shown; the window shows rows 1 to %d", row, rows);
     int width = client.right;
-    std::vector<DWORD> expected = DrawExpectedRow(argv[0], width);
-    int differ = 0, first = -1;
+    HFONT font = CreateRowFont();
+    // The row's own text and the top of the row below, which its text reaches into.
+    int bottom = RowTop((int)row) + RowTextHeight(font);
+    if (bottom > client.bottom)
+        bottom = client.bottom;
+    int height = bottom - RowTop((int)row);
+    int status = EXIT_OK, differ = 0, x = -1, y = -1;
     for (long waited = 0;; waited += WAIT_STEP_MS) {
+        std::vector<std::string> shownLines;
         std::vector<DWORD> shown;
-        int status = CaptureClient(window, 0, TEXT_ROW_HEIGHT * (int)row + TEXT_ROW_DROP, width,
-                                   TEXT_ROW_HEIGHT, &shown);
+        status = ShownLines(target, window, rows, &shownLines);
+        if (status == EXIT_OK)
+            status = CaptureClient(window, 0, RowTop((int)row), width, height, &shown);
         if (status != EXIT_OK)
-            return status;
+            break;
+        std::vector<DWORD> expected = DrawExpectedRows(font, shownLines, rows, (int)row, argv[0],
+                                                       width, bottom, client.bottom);
         if (dump) {
-            WriteImage(std::string(dump) + "-shown.ppm", shown, width, TEXT_ROW_HEIGHT);
-            WriteImage(std::string(dump) + "-expected.ppm", expected, width, TEXT_ROW_HEIGHT);
+            WriteImage(std::string(dump) + "-shown.ppm", shown, width, height);
+            WriteImage(std::string(dump) + "-expected.ppm", expected, width, height);
         }
-        differ = CountDifferences(shown, expected, width, &first);
+        differ = CountDifferences(shown, expected, width, &x, &y);
         if (!differ || waited >= WaitMs)
             break;
         Sleep(WAIT_STEP_MS);
     }
+    if (font)
+        DeleteObject(font);
+    if (status != EXIT_OK)
+        return status;
     if (differ) {
-        printf("row %ld differs from \"%s\" in %d pixels, first at x %d\n", row, argv[0], differ,
-               first);
+        printf("row %ld differs from \"%s\" in %d pixels, first at x %d, y %d of the row\n", row,
+               argv[0], differ, x, y);
         return EXIT_FAILED;
     }
     printf("row %ld shows \"%s\"\n", row, argv[0]);
