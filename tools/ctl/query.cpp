@@ -83,9 +83,13 @@ static size_t RecordSize(uint32_t kind)
 // A reply that the program could not deliver at once is dropped; a busy
 // machine can miss the moment, so a request that changes nothing is simply
 // sent again (`attempts` times in all).
-static int Exchange(const Target& target, const void* request, DWORD size, uint32_t kind,
-                    int attempts, QueryReplyHeader2* header, std::vector<char>* records)
+int ExchangeQuery(const Target& target, void* request, DWORD size, int attempts,
+                  std::vector<char>* reply)
 {
+    uint64_t window = (uint64_t)(UINT_PTR)ReplyWindow();
+    if (!window)
+        return Fail("could not create a window for Tarnwick's answer");
+    memcpy((char*)request + offsetof(QueryRequest, replyWindow), &window, sizeof window);
     int arrived = 0, answered = 0;
     for (int attempt = 0; attempt < attempts && !arrived; attempt++)
         arrived = SendRequest(target, request, size, size, QUERY_REQUEST_ID, &answered);
@@ -93,22 +97,32 @@ static int Exchange(const Target& target, const void* request, DWORD size, uint3
         return Fail("Tarnwick did not answer the query within %d ms", ANSWER_TIMEOUT_MS);
     if (!arrived)
         return Fail("Tarnwick's reply did not arrive");
-    if (ReplyBytes.size() < sizeof header->head)
+    *reply = ReplyBytes;
+    return EXIT_OK;
+}
+
+static int Exchange(const Target& target, void* request, DWORD size, uint32_t kind, int attempts,
+                    QueryReplyHeader2* header, std::vector<char>* records)
+{
+    std::vector<char> reply;
+    if (ExchangeQuery(target, request, size, attempts, &reply) != EXIT_OK)
+        return EXIT_FAILED;
+    if (reply.size() < sizeof header->head)
         return Fail("Tarnwick's reply is too short");
-    memcpy(&header->head, ReplyBytes.data(), sizeof header->head);
+    memcpy(&header->head, reply.data(), sizeof header->head);
     if (header->head.version != QUERY_VERSION)
         return Fail("Tarnwick answers in query version %u; this tool speaks %d",
                     header->head.version, QUERY_VERSION);
-    if (ReplyBytes.size() < sizeof *header)
+    if (reply.size() < sizeof *header)
         return Fail("Tarnwick's reply is too short");
-    memcpy(header, ReplyBytes.data(), sizeof *header);
+    memcpy(header, reply.data(), sizeof *header);
     if (header->head.status != QUERY_OK)
         return Fail("Tarnwick refused the query: %s", QueryStatusText(header->head.status));
-    size_t body = ReplyBytes.size() - sizeof *header;
+    size_t body = reply.size() - sizeof *header;
     if (header->head.kind != kind || header->head.recordSize != RecordSize(kind) ||
         (uint64_t)header->head.count * header->head.recordSize != body)
         return Fail("Tarnwick's reply does not have the expected layout");
-    records->assign(ReplyBytes.begin() + sizeof *header, ReplyBytes.end());
+    records->assign(reply.begin() + sizeof *header, reply.end());
     return EXIT_OK;
 }
 
@@ -142,31 +156,6 @@ int RunPhase(const Target& target, long first, long count, uint32_t phase, uint3
 int QueryStatus2(const Target& target, QueryReplyHeader2* header, std::vector<char>* records)
 {
     return Query(target, QUERY_STATUS, nullptr, header, records);
-}
-
-int ExchangeQuery(const Target& target, void* request, DWORD size, int attempts,
-                  std::vector<char>* reply)
-{
-    uint64_t window = (uint64_t)(UINT_PTR)ReplyWindow();
-    if (!window)
-        return Fail("could not create a window for Tarnwick's answer");
-    memcpy((char*)request + offsetof(QueryRequest, replyWindow), &window, sizeof window);
-    COPYDATASTRUCT data;
-    data.dwData = QUERY_REQUEST_ID;
-    data.cbData = size;
-    data.lpData = request;
-    int answered = 0;
-    ReplyArrived = 0;
-    for (int attempt = 0; attempt < attempts && !ReplyArrived; attempt++) {
-        DWORD_PTR result = 0;
-        answered = SendMessageTimeoutA(target.frame, WM_COPYDATA, (WPARAM)window, (LPARAM)&data,
-                                       SMTO_NORMAL, ANSWER_TIMEOUT_MS, &result) != 0;
-    }
-    if (!ReplyArrived)
-        return Fail(answered ? "Tarnwick's reply did not arrive"
-                             : "Tarnwick did not answer the query within 5000 ms");
-    *reply = ReplyBytes;
-    return EXIT_OK;
 }
 
 int SendRawRequest(const Target& target, int argc, char** argv)
