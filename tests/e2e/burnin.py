@@ -22,24 +22,13 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
+
+from common import CheckFailed, wait_until
 
 DEMO_FAULTS = {"COM5": ("corrupt:20000", "pattern error"), "COM12": ("pulled", "nothing received"),
                "COM9": ("held:1", "output held (XOFF) from")}
 BURNIN_FAILED = 3
 INTERRUPTED = 4
-
-
-class CheckFailed(Exception):
-    pass
-
-
-def wait_until(condition, what, timeout=30):
-    deadline = time.monotonic() + timeout
-    while not condition():
-        if time.monotonic() > deadline:
-            raise CheckFailed("timed out waiting for " + what)
-        time.sleep(0.1)
 
 
 def ctl(args, env, *words):

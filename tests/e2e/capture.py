@@ -19,28 +19,10 @@ import re
 import subprocess
 import sys
 import tempfile
-import time
 
-TIMEOUT = 30
-MODEM_BOX = "GetCommModemStatus Error:50"
-ALPHABET = b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-PATTERN = b"".join(ALPHABET[:width] + b"\r\n" for width in range(5, 47))
+from common import MODEM_BOX, PATTERN, CheckFailed, wait_until
+
 STAMP = re.compile(rb"^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) ")
-
-
-class CheckFailed(Exception):
-    pass
-
-
-def wait_until(condition, what, timeout=TIMEOUT):
-    deadline = time.monotonic() + timeout
-    while True:
-        result = condition()
-        if result:
-            return result
-        if time.monotonic() > deadline:
-            raise CheckFailed("timed out waiting for " + what)
-        time.sleep(0.1)
 
 
 class Tarnwick:

@@ -13,25 +13,9 @@ import sys
 import tempfile
 import time
 
+from common import MODEM_BOX, PATTERN, CheckFailed, wait_until
+
 TIMEOUT = 15
-MODEM_BOX = "GetCommModemStatus Error:50"
-ALPHABET = b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-PATTERN = b"".join(ALPHABET[:width] + b"\r\n" for width in range(5, 47))
-
-
-class CheckFailed(Exception):
-    pass
-
-
-def wait_until(condition, what, timeout=TIMEOUT):
-    deadline = time.monotonic() + timeout
-    while True:
-        result = condition()
-        if result:
-            return result
-        if time.monotonic() > deadline:
-            raise CheckFailed("timed out after %g s waiting for %s" % (timeout, what))
-        time.sleep(0.05)
 
 
 class Tarnwick:
